@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QStringView>
+#include <cstdint>
+
+namespace pv2 {
+
+// Float to integer the way the original program converts: nearest, halves to even.
+// Out-of-range values saturate instead of overflowing; NaN gives 0.
+int16_t roundToInt16(double v);
+int32_t roundToInt32(double v);
+
+// Leading blanks skipped, then the longest leading decimal number (sign, digits, one point);
+// a text without one reads as 0. Never infinite.
+double readNumber(QStringView text);
+
+// Wrap-safe difference of two 32-bit millisecond counter values.
+inline int32_t tickDiff(uint32_t now, uint32_t then) { return static_cast<int32_t>(now - then); }
+
+} // namespace pv2

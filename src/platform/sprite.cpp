@@ -1,0 +1,37 @@
+#include "sprite.h"
+
+#include <QPainter>
+#include <QRadialGradient>
+
+namespace pv2 {
+
+QImage makeBallSprite(int size) {
+    QImage img(2 * size, size, QImage::Format_RGB32);
+    img.fill(Qt::white);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setPen(Qt::NoPen);
+    const QRectF disc(1, 1, size - 2, size - 2);
+    QRadialGradient shade(disc.center() - QPointF(size * 0.15, size * 0.18), size * 0.62);
+    shade.setColorAt(0.0, QColor(255, 250, 190));
+    shade.setColorAt(0.45, QColor(255, 200, 40));
+    shade.setColorAt(1.0, QColor(215, 110, 0));
+    p.setBrush(shade);
+    p.drawEllipse(disc);
+    // Mask: the same disc in white on black, so OR whitens exactly the ball's pixels.
+    p.fillRect(QRect(size, 0, size, size), Qt::black);
+    p.setBrush(Qt::white);
+    p.drawEllipse(disc.translated(size, 0));
+    p.end();
+    return img;
+}
+
+void drawSprite(QImage &dst, const QImage &sprite, int x, int y, int w, int h) {
+    QPainter p(&dst);
+    p.setCompositionMode(QPainter::RasterOp_SourceOrDestination);
+    p.drawImage(QPoint(x, y), sprite, QRect(w, 0, w, h));
+    p.setCompositionMode(QPainter::RasterOp_SourceAndDestination);
+    p.drawImage(QPoint(x, y), sprite, QRect(0, 0, w, h));
+}
+
+} // namespace pv2
