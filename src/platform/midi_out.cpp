@@ -9,13 +9,17 @@ int RecordingMidiOut::open() {
     return m_openResult;
 }
 
-void RecordingMidiOut::shortMsg(uint32_t packed) { events.push_back({packed, stamp(), false, 0}); }
+void RecordingMidiOut::shortMsg(uint32_t packed) {
+    events.push_back({packed, stamp(), false, 0});
+}
 
 void RecordingMidiOut::shortMsgAt(uint32_t packed, uint32_t dueTick) {
     events.push_back({packed, stamp(), true, dueTick});
 }
 
-void RecordingMidiOut::close() { ++closeCount; }
+void RecordingMidiOut::close() {
+    ++closeCount;
+}
 
 std::vector<uint32_t> RecordingMidiOut::packedMessages() const {
     std::vector<uint32_t> out;
@@ -25,6 +29,8 @@ std::vector<uint32_t> RecordingMidiOut::packedMessages() const {
     return out;
 }
 
-uint32_t RecordingMidiOut::stamp() const { return m_counter ? m_counter->now() : 0; }
+uint32_t RecordingMidiOut::stamp() const {
+    return m_counter ? m_counter->now() : 0;
+}
 
 } // namespace pv2

@@ -21,8 +21,12 @@ template <typename T> T roundSaturating(double v) {
 }
 } // namespace
 
-int16_t roundToInt16(double v) { return roundSaturating<int16_t>(v); }
-int32_t roundToInt32(double v) { return roundSaturating<int32_t>(v); }
+int16_t roundToInt16(double v) {
+    return roundSaturating<int16_t>(v);
+}
+int32_t roundToInt32(double v) {
+    return roundSaturating<int32_t>(v);
+}
 
 double readNumber(QStringView text) {
     qsizetype i = 0;

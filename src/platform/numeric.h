@@ -15,6 +15,8 @@ int32_t roundToInt32(double v);
 double readNumber(QStringView text);
 
 // Wrap-safe difference of two 32-bit millisecond counter values.
-inline int32_t tickDiff(uint32_t now, uint32_t then) { return static_cast<int32_t>(now - then); }
+inline int32_t tickDiff(uint32_t now, uint32_t then) {
+    return static_cast<int32_t>(now - then);
+}
 
 } // namespace pv2

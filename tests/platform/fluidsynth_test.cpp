@@ -1,0 +1,292 @@
+#include "platform/fluidsynth_midi_out.h"
+
+#include <fluidsynth.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace pv2 {
+namespace {
+
+constexpr double kRate = 44100.0;
+// The reverb keeps a tiny offset against denormals: anything below -100 dB is silence.
+constexpr float kSilence = 1e-5f;
+constexpr size_t kSettle = static_cast<size_t>(0.3 * kRate);
+
+FluidSynthMidiOut::Options offline() {
+    FluidSynthMidiOut::Options o;
+    o.offline = true;
+    o.sampleRate = kRate;
+    return o;
+}
+
+using Renderer = std::function<void(float *, float *, int)>;
+
+std::vector<float> renderMono(const Renderer &render, double seconds) {
+    // Filled with garbage so that a render that writes nothing shows.
+    const int frames = static_cast<int>(seconds * kRate);
+    std::vector<float> left(frames, 1.0f), right(frames, 1.0f);
+    render(left.data(), right.data(), frames);
+    for (int i = 0; i < frames; ++i)
+        left[i] += right[i];
+    return left;
+}
+
+std::vector<float> renderMono(FluidSynthMidiOut &synth, double seconds) {
+    return renderMono([&](float *l, float *r, int n) { synth.render(l, r, n); }, seconds);
+}
+
+float peak(const std::vector<float> &s, size_t from = 0, size_t to = SIZE_MAX) {
+    float p = 0;
+    for (size_t i = from; i < std::min(to, s.size()); ++i)
+        p = std::max(p, std::fabs(s[i]));
+    return p;
+}
+
+size_t firstSound(const std::vector<float> &s) {
+    for (size_t i = 0; i < s.size(); ++i)
+        if (std::fabs(s[i]) > 1e-4f)
+            return i;
+    return s.size();
+}
+
+// Band-pass around the tone, then the mean period between the first and the last upward zero
+// crossing (interpolated), so vibrato and sample loops average out over hundreds of cycles.
+double fundamentalHz(const std::vector<float> &s, double around, size_t from) {
+    const double w0 = 2 * std::numbers::pi * around / kRate, alpha = std::sin(w0) / (2 * 4.0);
+    const double b0 = alpha / (1 + alpha), a1 = -2 * std::cos(w0) / (1 + alpha);
+    const double a2 = (1 - alpha) / (1 + alpha);
+    std::vector<double> y(s.begin(), s.end());
+    for (int pass = 0; pass < 2; ++pass) {
+        double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+        for (double &v : y) {
+            const double out = b0 * v - b0 * x2 - a1 * y1 - a2 * y2;
+            x2 = x1, x1 = v, y2 = y1, y1 = out;
+            v = out;
+        }
+    }
+    double first = -1, last = -1;
+    int crossings = 0;
+    for (size_t i = from + 1; i < y.size(); ++i) {
+        if (y[i - 1] < 0 && y[i] >= 0) {
+            last = static_cast<double>(i - 1) + y[i - 1] / (y[i - 1] - y[i]);
+            if (first < 0)
+                first = last;
+            ++crossings;
+        }
+    }
+    return crossings < 100 ? 0 : (crossings - 1) * kRate / (last - first);
+}
+
+double cents(double f, double ref) {
+    return 1200 * std::log2(f / ref);
+}
+
+struct TuningStep {
+    const char *caption;
+    int coarse;
+    int fine;
+};
+
+// The seven steps of the tuning window, sent in this order so each one follows the last.
+const TuningStep kSteps[] = {{"+3", 76, 115}, {"+2", 73, 0}, {"+1", 69, 3},  {" 0", 64, 0},
+                             {"-1", 60, 53},  {"-2", 58, 0}, {"-3", 56, 100}};
+
+void sendTuning(const std::function<void(uint32_t)> &send, const TuningStep &step) {
+    send(0x000164B0);
+    send(0x000065B0);
+    send(0x06B0 + 65536u * step.coarse);
+    send(0x26B0 + 65536u * step.fine);
+}
+
+double expectedCents(const TuningStep &step) {
+    return (step.coarse * 128 + step.fine - 8192) / 8192.0 * 100.0;
+}
+
+// A freshly started piccolo A on channel 1, measured after its attack; the release and the
+// reverb tail are rendered away so the next note starts from silence.
+double measureA(const std::function<void(uint32_t)> &send, const Renderer &render) {
+    send(0x007F4590);
+    const auto sound = renderMono(render, 1.5);
+    send(0x00004580);
+    renderMono(render, 2.0);
+    return fundamentalHz(sound, 440.0, kSettle);
+}
+
+TEST(FluidSynthMidiOut, OpenNeedsALoadableSoundFont) {
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("pv2_fluidsynth_" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string garbage = (dir / "garbage.sf2").string();
+    std::ofstream(garbage) << "RIFF but not a SoundFont";
+    const std::string missing = (dir / "missing.sf2").string();
+    const std::string real = FluidSynthMidiOut::Options{}.soundFonts[1];
+
+    struct Case {
+        std::vector<std::string> soundFonts;
+        int result;
+        std::string loaded;
+    };
+    const Case cases[] = {
+        {{}, FluidSynthMidiOut::kNoSoundFont, ""},
+        {{missing}, FluidSynthMidiOut::kNoSoundFont, ""},
+        {{missing, garbage}, FluidSynthMidiOut::kNoSoundFont, ""},
+        {{missing, garbage, real}, 0, real},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.soundFonts));
+        auto options = offline();
+        options.soundFonts = c.soundFonts;
+        FluidSynthMidiOut synth(options);
+        EXPECT_EQ(synth.open(), c.result);
+        EXPECT_EQ(synth.isOpen(), c.result == 0);
+        EXPECT_EQ(synth.soundFont(), c.loaded);
+        // A failed open leaves a device that takes messages and stays silent.
+        synth.shortMsg(0x007F4590);
+        if (c.result == 0)
+            EXPECT_GT(peak(renderMono(synth, 0.2)), 0.01f);
+        else
+            EXPECT_EQ(peak(renderMono(synth, 0.2)), 0.0f);
+        synth.close();
+        synth.close();
+        EXPECT_FALSE(synth.isOpen());
+        EXPECT_EQ(peak(renderMono(synth, 0.1)), 0.0f);
+    }
+    std::filesystem::remove_all(dir);
+}
+
+TEST(FluidSynthMidiOut, OpenNeedsAnAudioDriverUnlessOffline) {
+    for (const auto &drivers : {std::vector<std::string>{}, {"no-such-driver"}}) {
+        FluidSynthMidiOut::Options options;
+        options.audioDrivers = drivers;
+        FluidSynthMidiOut synth(options);
+        EXPECT_EQ(synth.open(), FluidSynthMidiOut::kNoAudioOutput);
+        EXPECT_FALSE(synth.isOpen());
+        EXPECT_TRUE(synth.soundFont().empty());
+        synth.shortMsg(0x007F4590);
+    }
+}
+
+TEST(FluidSynthMidiOut, TicksSoundAtOnceAfterSilence) {
+    FluidSynthMidiOut synth(offline());
+    ASSERT_EQ(synth.open(), 0);
+    EXPECT_TRUE(synth.audioDriver().empty());
+    synth.shortMsg(0x000014C0);
+    EXPECT_LT(peak(renderMono(synth, 0.2)), kSilence);
+
+    struct Tick {
+        uint32_t on, off;
+    };
+    for (const Tick tick : {Tick{0x007F2599, 0x00002589}, Tick{0x007F5199, 0x00005189}}) {
+        SCOPED_TRACE(tick.on);
+        synth.shortMsg(tick.on);
+        synth.shortMsg(tick.off);
+        const auto sound = renderMono(synth, 0.3);
+        // Notes start on the next 64-sample block of the synth.
+        EXPECT_LT(firstSound(sound), 128u);
+        EXPECT_GT(peak(sound, 0, static_cast<size_t>(0.05 * kRate)), 0.01f);
+        renderMono(synth, 3.0);
+    }
+}
+
+TEST(FluidSynthMidiOut, NoteOffEitherWayEndsTheTone) {
+    FluidSynthMidiOut synth(offline());
+    ASSERT_EQ(synth.open(), 0);
+    synth.shortMsg(0x000048C0);
+    for (const uint32_t off : {0x00004580u, 0x00004590u}) {
+        SCOPED_TRACE(off);
+        synth.shortMsg(0x007F4590);
+        const float held = peak(renderMono(synth, 0.5));
+        // Messages the backend does not play must not disturb the tone.
+        synth.shortMsg(0x00407FD0);
+        synth.shortMsg(0x000000F8);
+        EXPECT_GT(peak(renderMono(synth, 0.5)), held / 2);
+        synth.shortMsg(off);
+        const auto after = renderMono(synth, 3.0);
+        EXPECT_LT(peak(after, after.size() - static_cast<size_t>(0.5 * kRate)), held / 100);
+    }
+}
+
+TEST(FluidSynthMidiOut, TuningStepsShiftThePitchByTheirCents) {
+    FluidSynthMidiOut synth(offline());
+    ASSERT_EQ(synth.open(), 0);
+    const auto send = [&](uint32_t m) { synth.shortMsg(m); };
+    const Renderer render = [&](float *l, float *r, int n) { synth.render(l, r, n); };
+    send(0x000048C0);
+    const double reference = measureA(send, render);
+    ASSERT_NEAR(cents(reference, 440.0), 0.0, 25.0) << reference << " Hz";
+
+    EXPECT_NEAR(expectedCents(kSteps[0]), 20.15, 0.01);
+    EXPECT_NEAR(expectedCents(kSteps[6]), -11.28, 0.01);
+    for (const auto &step : kSteps) {
+        SCOPED_TRACE(step.caption);
+        sendTuning(send, step);
+        EXPECT_NEAR(cents(measureA(send, render), reference), expectedCents(step), 1.0);
+    }
+
+    // Selecting another parameter forgets the last data entry: a lone fine value must not apply
+    // the tuning's coarse value as a bend range. Bend 0x3000 is +1 semitone under the range of 2.
+    send(0x000065B0);
+    send(0x000064B0);
+    send(0x000026B0);
+    send(0x006000E0);
+    EXPECT_NEAR(cents(measureA(send, render), reference), 100.0 + expectedCents(kSteps[6]), 1.0);
+}
+
+// Why the backend repeats the data entry: FluidSynth alone applies the fine value of the
+// previous step.
+TEST(FluidSynthMidiOut, PlainFluidSynthLagsTheFineTuning) {
+    FluidSynthMidiOut probe(offline());
+    ASSERT_EQ(probe.open(), 0);
+    fluid_settings_t *settings = new_fluid_settings();
+    fluid_settings_setnum(settings, "synth.sample-rate", kRate);
+    fluid_synth_t *raw = new_fluid_synth(settings);
+    const bool loaded = fluid_synth_sfload(raw, probe.soundFont().c_str(), 1) != FLUID_FAILED;
+    EXPECT_TRUE(loaded);
+    const auto send = [&](uint32_t m) {
+        const int ch = m & 0x0F, d1 = (m >> 8) & 0x7F, d2 = (m >> 16) & 0x7F;
+        switch (m & 0xF0) {
+        case 0x80:
+            fluid_synth_noteoff(raw, ch, d1);
+            break;
+        case 0x90:
+            fluid_synth_noteon(raw, ch, d1, d2);
+            break;
+        case 0xB0:
+            fluid_synth_cc(raw, ch, d1, d2);
+            break;
+        case 0xC0:
+            fluid_synth_program_change(raw, ch, d1);
+            break;
+        }
+    };
+    const Renderer render = [&](float *l, float *r, int n) {
+        fluid_synth_write_float(raw, n, l, 0, 1, r, 0, 1);
+    };
+    send(0x000048C0);
+    const double reference = measureA(send, render);
+    int previousFine = 0;
+    for (const auto &step :
+         loaded ? std::vector(std::begin(kSteps), std::end(kSteps)) : std::vector<TuningStep>{}) {
+        SCOPED_TRACE(step.caption);
+        sendTuning(send, step);
+        const double lagging = (step.coarse * 128 + previousFine - 8192) / 8192.0 * 100.0;
+        EXPECT_NEAR(cents(measureA(send, render), reference), lagging, 1.0);
+        previousFine = step.fine;
+    }
+    delete_fluid_synth(raw);
+    delete_fluid_settings(settings);
+}
+
+} // namespace
+} // namespace pv2
