@@ -1,0 +1,127 @@
+#include "frm_save.h"
+
+#include "platform/message_boxes.h"
+#include "platform/text_file.h"
+#include "preset/preset_file.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+#include <cmath>
+
+namespace pv2 {
+
+namespace {
+QRect twRect(int l, int t, int w, int h) {
+    auto px = [](int v) { return static_cast<int>(std::lround(v / 15.0)); };
+    return QRect(px(l), px(t), px(w), px(h));
+}
+QFont pgothic(double pt) {
+    QFont f(QStringLiteral("MS PGothic"));
+    f.setPointSizeF(pt);
+    return f;
+}
+} // namespace
+
+QString frm_save::dateTimeText(const QDateTime &dt) {
+    const QLocale loc = QLocale::system();
+    const QString date = loc.toString(dt.date(), QLocale::ShortFormat);
+    if (dt.time() == QTime(0, 0))
+        return date;
+    // The long time without the time zone, which the system's own formatting leaves out.
+    QString fmt = loc.timeFormat(QLocale::LongFormat);
+    fmt.remove(QLatin1Char('t'));
+    return date + QLatin1Char(' ') + loc.toString(dt.time(), fmt.trimmed());
+}
+
+frm_save::frm_save(const SaveSnapshot &snapshot, FileAccess &files, QString path,
+                   MessageBoxes &boxes, std::function<void()> onSaved,
+                   std::function<QDateTime()> now, QWidget *parent)
+    : QWidget(parent, Qt::Window), m_files(files), m_path(std::move(path)), m_boxes(boxes),
+      m_onSaved(std::move(onSaved)) {
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("Save"));
+    setGeometry(twRect(3420, 4110, 8010, 3990));
+
+    title = new QLineEdit(this);
+    title->setGeometry(twRect(1320, 1800, 4335, 420));
+    title->setFont(pgothic(14.25));
+    memo = new QLineEdit(this);
+    memo->setGeometry(twRect(1320, 2520, 6135, 375));
+    memo->setFont(pgothic(12));
+    btn_save = new QPushButton(QStringLiteral("Save"), this);
+    btn_save->setGeometry(twRect(4200, 3120, 1335, 495));
+    btn_cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    btn_cancel->setGeometry(twRect(6000, 3120, 1335, 495));
+    beat = new QLineEdit(this);
+    beat->setGeometry(twRect(1320, 120, 1455, 375));
+    tempo = new QLineEdit(this);
+    tempo->setGeometry(twRect(1320, 600, 735, 375));
+    chkS = new QCheckBox(QStringLiteral("Sound"), this);
+    chkS->setGeometry(twRect(3240, 120, 975, 255));
+    chkA = new QCheckBox(QStringLiteral("Pulvano"), this);
+    chkA->setGeometry(twRect(3240, 480, 975, 255));
+    chkG = new QCheckBox(QStringLiteral("Guide Line"), this);
+    chkG->setGeometry(twRect(4320, 120, 1335, 255));
+    chkD = new QCheckBox(QStringLiteral("Beat Number"), this);
+    chkD->setGeometry(twRect(3240, 840, 1455, 255));
+    chkF = new QCheckBox(QStringLiteral("Fluctuation"), this);
+    chkF->setGeometry(twRect(4320, 480, 1335, 255));
+    Label1 = new QLabel(QStringLiteral("Title"), this);
+    Label1->move(twRect(360, 1920, 0, 0).topLeft());
+    Label1->setFont(pgothic(15.75));
+    Label1->adjustSize();
+    Label2 = new QLabel(QStringLiteral("Memo"), this);
+    Label2->move(twRect(360, 2520, 0, 0).topLeft());
+    Label2->setFont(pgothic(14.25));
+    Label2->adjustSize();
+    Label3 = new QLabel(QStringLiteral("BEAT"), this);
+    Label3->move(twRect(600, 240, 0, 0).topLeft());
+    Label3->adjustSize();
+    Label4 = new QLabel(QStringLiteral("TEMPO"), this);
+    Label4->move(twRect(600, 720, 0, 0).topLeft());
+    Label4->adjustSize();
+
+    QWidget *order[] = {title, memo, btn_save, btn_cancel, beat, tempo,
+                        chkS,  chkA, chkG,     chkD,       chkF};
+    for (size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+
+    // The snapshot, in the order the fields are filled.
+    beat->setText(snapshot.beat);
+    chkS->setChecked(snapshot.sound);
+    chkA->setChecked(snapshot.upbeat);
+    chkF->setChecked(snapshot.fluct);
+    chkD->setChecked(snapshot.beatNumbers);
+    chkG->setChecked(snapshot.guideLine);
+    tempo->setText(snapshot.tempo);
+    title->setText(dateTimeText(now ? now() : QDateTime::currentDateTime()));
+
+    connect(btn_save, &QPushButton::clicked, this, &frm_save::btn_save_Click);
+    connect(btn_cancel, &QPushButton::clicked, this, &QWidget::close);
+
+    if (!m_files.ensureExists(m_path))
+        m_boxes.show(QStringLiteral("ファイルへの書き込みができません。キャンセルしてください"));
+}
+
+void frm_save::btn_save_Click() {
+    QString tempoText = tempo->text();
+    const QString line = composePresetLine(title->text(), beat->text(), tempoText,
+                                           chkS->isChecked(), chkA->isChecked(), chkD->isChecked(),
+                                           chkG->isChecked(), chkF->isChecked(), memo->text());
+    if (tempoText != tempo->text())
+        tempo->setText(tempoText);
+    if (appendPresetLine(m_files, m_path, line) != AppendResult::Ok) {
+        m_boxes.show(
+            QStringLiteral("ファイルへの書き込みができませんでした。キャンセルしてください"));
+        return;
+    }
+    auto onSaved = m_onSaved;
+    close();
+    if (onSaved)
+        onSaved();
+}
+
+} // namespace pv2

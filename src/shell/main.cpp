@@ -1,1 +1,34 @@
-int main() { return 0; }
+#include "frm_main.h"
+#include "platform/fluidsynth_midi_out.h"
+#include "platform/help_viewer.h"
+#include "platform/message_boxes.h"
+#include "platform/text_file.h"
+#include "platform/tick_counter.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QStyleFactory>
+
+int main(int argc, char **argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Pulvano2"));
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+
+    pv2::SteadyTickCounter counter;
+    pv2::FluidSynthMidiOut midi;
+    pv2::QtMessageBoxes boxes;
+    pv2::DesktopHelpViewer help;
+    pv2::RealFileAccess files;
+    pv2::ClockRandom random;
+    pv2::Services services{counter,
+                           midi,
+                           boxes,
+                           help,
+                           files,
+                           random,
+                           QDir::currentPath(),
+                           [] { QCoreApplication::exit(0); }};
+    pv2::frm_main window(services);
+    window.show();
+    return app.exec();
+}

@@ -1,0 +1,47 @@
+#include "tick_sound.h"
+
+#include "platform/message_boxes.h"
+#include "platform/midi_out.h"
+
+#include <QString>
+
+namespace pv2 {
+
+void TickSound::resetTickSettings() {
+    tickNote = kOrdinaryNote;
+    tickProgram = 20;
+    tickVelocity = 127;
+}
+
+void TickSound::openTickDevice() {
+    if (m_open)
+        closeTickDevice();
+    m_open = m_midi.open() == 0;
+    if (!m_open)
+        m_boxes.show(
+            QStringLiteral("MIDIデバイスオープンに失敗しました。サウンド機能は無効となります。"));
+    resetTickSettings();
+    // Without a device the messages would be lost anyway.
+    if (m_open)
+        m_midi.shortMsg(packMidi(0xC0, static_cast<uint32_t>(tickProgram)));
+}
+
+void TickSound::sendTick(bool downbeat, uint32_t dueTick) {
+    tickNote = downbeat ? kDownbeatNote : kOrdinaryNote;
+    tickVelocity = 127;
+    if (!m_open)
+        return;
+    const auto note = static_cast<uint32_t>(tickNote);
+    m_midi.shortMsgAt(packMidi(0x99, note, static_cast<uint32_t>(tickVelocity)), dueTick);
+    m_midi.shortMsgAt(packMidi(0x89, note, 0), dueTick);
+}
+
+void TickSound::closeTickDevice() {
+    // Both shut-down paths may run; the device is closed once.
+    if (!m_open)
+        return;
+    m_midi.close();
+    m_open = false;
+}
+
+} // namespace pv2
