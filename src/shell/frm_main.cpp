@@ -318,6 +318,12 @@ void frm_main::createControls() {
             btn_start->setFocus();
         });
 
+    QWidget *tabOrder[] = {btn_start, sound_switch[0], sound_switch[1], btn_tune, btn_save,
+                           btn_reload, btn_end,  chkBmark,        L3check,         menu1,
+                           Text1,     chkVar,    BGdisp,          btn_tap,         cmb_speed};
+    for (size_t i = 1; i < std::size(tabOrder); ++i)
+        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+
     for (QWidget *w : findChildren<QWidget *>())
         attachFilter(w);
     attachFilter(this);
@@ -345,9 +351,9 @@ void frm_main::Form_Load() {
     st.isStopped = true;
     st.beatColor = 0x996644;
     st.upbeatColor = 0xFF6600;
-    QPalette pal = palette();
-    pal.setColor(QPalette::WindowText, colorFromBgr(0xFF0000));
-    setPalette(pal);
+    // The window's own text colour only reaches what is printed on the window itself, which
+    // is nothing; the controls keep theirs.
+    m_formTextColor = colorFromBgr(0xFF0000);
     Picture1->setBackground(colorFromBgr(st.beatColor));
     st.ballWidth = 44;
     st.ballHeight = 44;

@@ -172,6 +172,7 @@ private:
     std::array<int, 11> rightGap{};
     int m_fkeyRowTop = 0;
     QFont drawFont;
+    QColor m_formTextColor;
     QImage m_ball;
     bool m_speedSelected = false;
     bool m_inPatternUpdate = false;

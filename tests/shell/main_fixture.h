@@ -1,0 +1,81 @@
+#pragma once
+
+#include "../beat/clock_fakes.h"
+#include "platform/help_viewer.h"
+#include "platform/message_boxes.h"
+#include "platform/midi_out.h"
+#include "platform/text_file.h"
+#include "shell/frm_main.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace pv2::test {
+
+// The main window with every service faked, in its own working directory.
+class MainWindowTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    FakeTickCounter counter{100000};
+    RecordingMidiOut midi{&counter};
+    RecordingMessageBoxes boxes;
+    RecordingHelpViewer help;
+    RealFileAccess files;
+    ScriptedRandom random;
+    int quits = 0;
+    std::unique_ptr<frm_main> w;
+
+    void writeMenu(const QByteArray &bytes) {
+        QFile f(dir.filePath("menu.txt"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+    QByteArray readMenu() {
+        QFile f(dir.filePath("menu.txt"));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    void create(bool show = true) {
+        Services s{counter, midi, boxes, help, files, random, dir.path(), [this] { ++quits; }};
+        w = std::make_unique<frm_main>(s);
+        if (show) {
+            w->show();
+            QApplication::setActiveWindow(w.get());
+            w->btn_start->setFocus();
+        }
+    }
+    // A key press sent where the keyboard would send it: to the focused control.
+    void key(Qt::Key k, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        QWidget *target = QApplication::focusWidget();
+        ASSERT_NE(target, nullptr);
+        QTest::keyClick(target, k, mods);
+    }
+    void type(const QString &text) { QTest::keyClicks(QApplication::focusWidget(), text); }
+    // One timer firing at now + ms.
+    void fire(int ms) {
+        counter.advance(ms);
+        w->clock().onTimer();
+    }
+    void runFor(int ms, int step = 5) {
+        for (int t = 0; t < ms && w->beat_timer->isActive(); t += step)
+            fire(step);
+    }
+    std::vector<uint32_t> ticksSent() const {
+        std::vector<uint32_t> out;
+        for (const auto &e : midi.events)
+            if ((e.packed & 0xFF) == 0x99)
+                out.push_back(e.packed);
+        return out;
+    }
+};
+
+} // namespace pv2::test
