@@ -28,7 +28,9 @@ QFont pgothic(double pt) {
 QString frm_save::dateTimeText(const QDateTime &dt) {
     const QLocale loc = QLocale::system();
     const QString date = loc.toString(dt.date(), QLocale::ShortFormat);
-    if (dt.time() == QTime(0, 0))
+    // The title shows whole seconds, so a clock reading of 00:00:00.400 is midnight too.
+    const QTime t = dt.time();
+    if (t.hour() == 0 && t.minute() == 0 && t.second() == 0)
         return date;
     // The long time without the time zone, which the system's own formatting leaves out.
     QString fmt = loc.timeFormat(QLocale::LongFormat);

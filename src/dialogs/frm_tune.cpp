@@ -86,9 +86,12 @@ void frm_tune::openModal() {
     resetControls();
     tonePlaying = false;
     m_offSent = false;
-    move(twRect(6330, 5520, 0, 0).topLeft());
+    // The position is that of the client area, not of the frame.
+    setGeometry(twRect(6330, 5520, 4980, 2400));
     tune_timer->start();
     show();
+    // Each opening starts like a freshly created window, with the focus on the first control.
+    btn_tune_on->setFocus();
     raise();
     activateWindow();
 }

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QAbstractButton>
+#include <QLineEdit>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QTest>
+#include <QWidget>
+#include <vector>
+
+namespace pv2::test {
+
+// Replaces the field's text the way a user does: select all, delete, type.
+inline void typeInto(QLineEdit *edit, const QString &text) {
+    QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    QTest::keyClicks(edit, text);
+}
+
+// Check boxes and option buttons react only to clicks on their indicator or caption.
+inline void clickIndicator(QAbstractButton *button, QStyle::SubElement indicator) {
+    QStyleOptionButton opt;
+    opt.initFrom(button);
+    const QRect r = button->style()->subElementRect(indicator, &opt, button);
+    QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, r.center());
+}
+
+// The widgets Tab visits, in order, starting from `first`.
+inline std::vector<QWidget *> tabChain(QWidget *first) {
+    std::vector<QWidget *> chain;
+    QWidget *w = first;
+    do {
+        if (w->focusPolicy() & Qt::TabFocus)
+            chain.push_back(w);
+        w = w->nextInFocusChain();
+    } while (w != first);
+    return chain;
+}
+
+} // namespace pv2::test
