@@ -1,0 +1,185 @@
+#include "main_fixture.h"
+
+#include "dialogs/frm_save.h"
+#include "shell/picture_box.h"
+
+using namespace pv2;
+using namespace pv2::test;
+
+namespace {
+const QByteArray kMenu = "timer=30\r\n"
+                         "fluct=0.35\r\n"
+                         "; a comment\r\n"
+                         "Waltz parm=(3-) m96 s1 a0 d1 g0 f0 memo=slow\r\n"
+                         "-\r\n"
+                         "Bare line without fields\r\n"
+                         "Odd parm=(2 1 1) m120 s2 a1 d0 g1 f0\r\n";
+}
+
+TEST_F(MainWindowTest, StartUpReadsThePresetFile) {
+    writeMenu(kMenu);
+    create();
+    EXPECT_EQ(w->settings().timerInterval, 30);
+    EXPECT_FLOAT_EQ(w->settings().fluctDepth, 0.35f);
+    ASSERT_EQ(w->menu1->count(), 4);
+    EXPECT_EQ(w->presetCount(), 4);
+    EXPECT_EQ(w->menu1->itemText(0), "Waltz(3-)");
+    EXPECT_EQ(w->menu1->itemText(1), "-----------------");
+    EXPECT_EQ(w->menu1->itemText(2), "()");
+    EXPECT_EQ(w->menuText(), "プリセット・メニュー");
+    EXPECT_TRUE(w->btn_save->isVisible());
+    w->btn_start_Click();
+    EXPECT_EQ(w->beat_timer->interval(), 30);
+}
+
+TEST_F(MainWindowTest, MissingFileShowsTheFailureTextAndReloadReplacesTheList) {
+    create();
+    EXPECT_EQ(w->menu1->count(), 0);
+    EXPECT_EQ(w->presetCount(), 0);
+    EXPECT_EQ(w->menuText(), "メニューファイルがありません");
+    writeMenu(kMenu);
+    QTest::mouseClick(w->btn_reload, Qt::LeftButton);
+    EXPECT_EQ(w->presetCount(), 4);
+    EXPECT_EQ(w->menuText(), "プリセット・メニュー(更新)");
+    EXPECT_EQ(QApplication::focusWidget(), w->menu1);
+    writeMenu("Only parm=(4) m60\r\n");
+    w->btn_reload_Click();
+    EXPECT_EQ(w->menu1->count(), 1);
+    EXPECT_EQ(w->presetCount(), 1);
+}
+
+TEST_F(MainWindowTest, ChoosingAPresetWhileRunningSwitchesAtOnce) {
+    writeMenu(kMenu);
+    create();
+    w->btn_start_Click();
+    fire(100);
+    w->menu1->setFocus();
+    emit w->menu1->activated(0);
+    EXPECT_EQ(w->Text1->text(), "3-");
+    EXPECT_EQ(w->cmb_speed->currentText(), "96");
+    EXPECT_EQ(w->state().beatsPerBar, 3);
+    EXPECT_EQ(w->state().beats[0].ms, 625);
+    EXPECT_TRUE(w->sound_switch[0]->isChecked());
+    EXPECT_TRUE(w->chkBmark->isChecked());
+    EXPECT_FALSE(w->BGdisp->isChecked());
+    EXPECT_EQ(w->presetMemo(), "slow");
+    EXPECT_EQ(QApplication::focusWidget(), w->menu1);
+    // The memo is printed in white near the top, and again when a stop completes.
+    const QImage &img = w->Picture1->image();
+    bool white = false;
+    for (int y = 0; y < img.height() / 4 && !white; ++y)
+        for (int x = 0; x < img.width() && !white; ++x)
+            white = img.pixelColor(x, y) == QColor(Qt::white);
+    EXPECT_TRUE(white);
+}
+
+TEST_F(MainWindowTest, ALineWithoutFieldsGivesExactlyTheDefaults) {
+    writeMenu(kMenu);
+    create();
+    w->Text1->setText("2 1 1");
+    w->setSpeedText("150");
+    w->chkBmark->setChecked(true);
+    w->L3check->setChecked(true);
+    emit w->menu1->activated(0);
+    emit w->menu1->activated(2);
+    EXPECT_EQ(w->Text1->text(), "1111");
+    EXPECT_EQ(w->cmb_speed->currentText(), "80");
+    EXPECT_TRUE(w->sound_switch[1]->isChecked());
+    EXPECT_FALSE(w->state().soundOn);
+    for (QCheckBox *c : {w->chkVar, w->L3check, w->BGdisp, w->chkBmark})
+        EXPECT_FALSE(c->isChecked());
+    EXPECT_EQ(w->presetMemo(), "");
+    EXPECT_EQ(w->state().tempo, 80);
+}
+
+TEST_F(MainWindowTest, ASeparatorChangesNothingNotEvenTheFocus) {
+    writeMenu(kMenu);
+    create();
+    w->Text1->setText("44");
+    w->btn_start->setFocus();
+    emit w->menu1->activated(1);
+    EXPECT_EQ(w->Text1->text(), "44");
+    EXPECT_EQ(QApplication::focusWidget(), w->btn_start);
+}
+
+TEST_F(MainWindowTest, AFlagOtherThanZeroOrOneLeavesTheReset) {
+    writeMenu(kMenu);
+    create();
+    emit w->menu1->activated(3);
+    EXPECT_EQ(w->Text1->text(), "2 1 1");
+    EXPECT_FALSE(w->state().soundOn) << "s2 leaves the sound OFF";
+    EXPECT_TRUE(w->BGdisp->isChecked());
+    EXPECT_TRUE(w->L3check->isChecked());
+    EXPECT_EQ(w->state().beats[0].ms, 1000);
+}
+
+TEST_F(MainWindowTest, TheStopShowsThePresetMemoAgain) {
+    writeMenu(kMenu);
+    create();
+    emit w->menu1->activated(0);
+    w->btn_start_Click();
+    fire(100);
+    w->btn_start_Click();
+    const QImage &img = w->Picture1->image();
+    runFor(1000);
+    ASSERT_FALSE(w->beat_timer->isActive());
+    bool white = false;
+    for (int y = 0; y < img.height() / 4 && !white; ++y)
+        for (int x = 0; x < img.width() && !white; ++x)
+            white = img.pixelColor(x, y) == QColor(Qt::white);
+    EXPECT_TRUE(white);
+}
+
+TEST_F(MainWindowTest, SaveOpensOneDialogWithTheCurrentSettingsAndReloads) {
+    writeMenu(kMenu);
+    create();
+    w->Text1->setText("2 1 1");
+    w->setSpeedText("");
+    w->chkBmark->setChecked(true);
+    QTest::mouseClick(w->btn_save, Qt::LeftButton);
+    frm_save *dlg = w->saveDialog();
+    ASSERT_NE(dlg, nullptr);
+    QTest::mouseClick(w->btn_save, Qt::LeftButton);
+    EXPECT_EQ(w->saveDialog(), dlg) << "one dialog at a time";
+    EXPECT_EQ(dlg->beat->text(), "2 1 1");
+    EXPECT_TRUE(dlg->chkD->isChecked());
+    EXPECT_TRUE(dlg->chkS->isChecked());
+    dlg->title->setText("Mine");
+    QTest::mouseClick(dlg->btn_save, Qt::LeftButton);
+    EXPECT_TRUE(readMenu().endsWith("\r\nMine parm=(2 1 1) m80 s1 a0 d1 g0 f0\r\n"));
+    EXPECT_FALSE(dlg->isVisible());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(w->saveDialog(), nullptr);
+    EXPECT_EQ(w->presetCount(), 5);
+    EXPECT_EQ(w->menu1->itemText(4), "Mine(2 1 1)");
+    EXPECT_EQ(w->menuText(), "プリセット・メニュー(更新)");
+    EXPECT_EQ(QApplication::focusWidget(), w->menu1);
+}
+
+TEST_F(MainWindowTest, CalibOpensTheToneWindowOnTheSameDevice) {
+    create();
+    midi.clear();
+    QTest::mouseClick(w->btn_tune, Qt::LeftButton);
+    ASSERT_NE(w->tuneDialog(), nullptr);
+    EXPECT_TRUE(w->tuneDialog()->isVisible());
+    EXPECT_EQ(w->tuneDialog()->windowTitle(), "Calibration");
+    w->tuneDialog()->btn_tune_on_Click();
+    w->tuneDialog()->btn_tune_close_Click();
+    EXPECT_EQ(midi.packedMessages(), (std::vector<uint32_t>{0x000017C0, 0x007F4590, 0x00004580}));
+    EXPECT_FALSE(w->tuneDialog()->isVisible());
+}
+
+TEST_F(MainWindowTest, PresetsCanBeChosenFromTheKeyboard) {
+    writeMenu(kMenu);
+    create();
+    key(Qt::Key_M);
+    ASSERT_EQ(QApplication::focusWidget(), w->menu1);
+    key(Qt::Key_Down);
+    EXPECT_EQ(w->Text1->text(), "3-");
+    EXPECT_EQ(w->cmb_speed->currentText(), "96");
+    EXPECT_EQ(QApplication::focusWidget(), w->menu1);
+    key(Qt::Key_Return);
+    EXPECT_EQ(QApplication::focusWidget(), w->btn_start);
+    key(Qt::Key_S);
+    EXPECT_FALSE(w->state().isStopped);
+}
