@@ -5,7 +5,7 @@
 
 namespace pv2 {
 
-// Float to integer the way the original program converts: nearest, halves to even.
+// Float to integer as everywhere in the program: nearest, halves to even.
 // Out-of-range values saturate instead of overflowing; NaN gives 0.
 int16_t roundToInt16(double v);
 int32_t roundToInt32(double v);

@@ -27,7 +27,7 @@ private:
     QColor m_background = Qt::white;
 };
 
-// 0x00BBGGRR as the original colour values are written.
+// Colours are kept as 0x00BBGGRR values.
 inline QColor colorFromBgr(uint32_t bgr) {
     return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF);
 }
