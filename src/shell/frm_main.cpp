@@ -107,7 +107,7 @@ public:
     void setBackground(uint32_t bgr) override { m.Picture1->setBackground(colorFromBgr(bgr)); }
     void drawBall(int x, int y) override {
         drawSprite(m.Picture1->image(), m.m_ball, x, y, m.st.ballWidth, m.st.ballHeight);
-        m.Picture1->update();
+        m.Picture1->markDrawn(QRect(x, y, m.st.ballWidth, m.st.ballHeight));
     }
     void drawGuideLine() override { m.drawL3(); }
     void showMemo() override { m.dispMemo(m.m_presetMemo); }
@@ -178,6 +178,10 @@ frm_main::~frm_main() {
     m_tick.closeTickDevice();
     delete m_tuneDialog.data();
     delete m_saveDialog.data();
+    // The controls go after this part of the window; the focus leaving the tempo box while they
+    // go makes it report the edit as finished, which must not reach a half-destroyed window.
+    for (QObject *child : findChildren<QObject *>())
+        disconnect(child, nullptr, this, nullptr);
 }
 
 void frm_main::createControls() {
@@ -318,9 +322,9 @@ void frm_main::createControls() {
             btn_start->setFocus();
         });
 
-    QWidget *tabOrder[] = {btn_start, sound_switch[0], sound_switch[1], btn_tune, btn_save,
-                           btn_reload, btn_end,  chkBmark,        L3check,         menu1,
-                           Text1,     chkVar,    BGdisp,          btn_tap,         cmb_speed};
+    QWidget *tabOrder[] = {btn_start,  sound_switch[0], sound_switch[1], btn_tune, btn_save,
+                           btn_reload, btn_end,         chkBmark,        L3check,  menu1,
+                           Text1,      chkVar,          BGdisp,          btn_tap,  cmb_speed};
     for (size_t i = 1; i < std::size(tabOrder); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
@@ -480,7 +484,7 @@ void frm_main::B_Disp() {
     for (const auto &l : labels)
         p.drawText(QPointF(l.x, fm.ascent()), l.text);
     p.end();
-    Picture2->update();
+    Picture2->markDrawn(Picture2->image().rect());
 }
 
 void frm_main::drawL3() {
@@ -492,7 +496,7 @@ void frm_main::drawL3() {
     p.setPen(QColor(200, 200, 100));
     p.drawLine(0, y, img.width(), y);
     p.end();
-    Picture1->update();
+    Picture1->markDrawn(QRect(0, y - 1, img.width(), 3));
 }
 
 void frm_main::dispMemo(const QString &text) {
@@ -505,9 +509,11 @@ void frm_main::dispMemo(const QString &text) {
     const int w = static_cast<int>(std::lround(fm.horizontalAdvance(text)));
     p.setPen(Qt::white);
     const double y = img.height() - 0.88 * img.height();
-    p.drawText(QPointF(img.width() / 2.0 - w / 2.0, y + fm.ascent()), text);
+    const QPointF at(img.width() / 2.0 - w / 2.0, y + fm.ascent());
+    p.drawText(at, text);
     p.end();
-    Picture1->update();
+    Picture1->markDrawn(
+        fm.boundingRect(text).translated(at).toAlignedRect().adjusted(-2, -2, 2, 2));
 }
 
 // ---- pattern box ----

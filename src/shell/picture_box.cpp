@@ -1,5 +1,6 @@
 #include "picture_box.h"
 
+#include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
 
@@ -13,17 +14,34 @@ PictureBox::PictureBox(QWidget *parent) : QWidget(parent) {
 
 void PictureBox::setBackground(const QColor &c) {
     m_background = c;
-    clear();
-}
-
-void PictureBox::clear() {
     m_image.fill(m_background);
+    m_drawn = QRegion();
     update();
 }
 
-void PictureBox::paintEvent(QPaintEvent *) {
+void PictureBox::clear() {
+    if (m_drawn.isEmpty())
+        return;
+    QPainter p(&m_image);
+    for (const QRect &r : m_drawn)
+        p.fillRect(r, m_background);
+    p.end();
+    update(m_drawn);
+    m_drawn = QRegion();
+}
+
+void PictureBox::markDrawn(const QRect &r) {
+    const QRect clipped = r.intersected(m_image.rect());
+    if (clipped.isEmpty())
+        return;
+    m_drawn += clipped;
+    update(clipped);
+}
+
+void PictureBox::paintEvent(QPaintEvent *event) {
     QPainter p(this);
-    p.drawImage(0, 0, m_image);
+    for (const QRect &r : event->region())
+        p.drawImage(r.topLeft(), m_image, r);
 }
 
 void PictureBox::resizeEvent(QResizeEvent *event) {
@@ -31,6 +49,7 @@ void PictureBox::resizeEvent(QResizeEvent *event) {
     if (sz != m_image.size()) {
         m_image = QImage(sz, QImage::Format_RGB32);
         m_image.fill(m_background);
+        m_drawn = QRegion();
     }
     QWidget::resizeEvent(event);
 }

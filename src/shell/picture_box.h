@@ -2,11 +2,14 @@
 
 #include <QColor>
 #include <QImage>
+#include <QRegion>
 #include <QWidget>
 
 namespace pv2 {
 
 // A drawing surface that repaints from its own image, so what is drawn stays drawn.
+// It remembers where things were drawn, so clearing and repainting touch only those places:
+// the ball moves fifty times a second and the rest of the area stays as it is.
 class PictureBox : public QWidget {
     Q_OBJECT
 public:
@@ -17,6 +20,8 @@ public:
     QColor background() const { return m_background; }
     void setBackground(const QColor &c);
     void clear();
+    // Whoever draws into image() says where, so the next clear() erases it.
+    void markDrawn(const QRect &r);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -25,6 +30,7 @@ protected:
 private:
     QImage m_image;
     QColor m_background = Qt::white;
+    QRegion m_drawn;
 };
 
 // Colours are kept as 0x00BBGGRR values.
