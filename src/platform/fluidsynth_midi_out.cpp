@@ -1,9 +1,16 @@
 #include "fluidsynth_midi_out.h"
 
+#include "audio_clock_map.h"
+#include "numeric.h"
+#include "tick_counter.h"
+#include "timed_message_queue.h"
+
 #include <fluidsynth.h>
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <cmath>
 #include <mutex>
 #include <utility>
 
@@ -22,6 +29,14 @@ constexpr int kNrpnMsb = 99;
 constexpr int kRpnLsb = 100;
 constexpr int kRpnMsb = 101;
 constexpr int kResetAllControllers = 121;
+
+constexpr int kPercussionChannel = 9;
+constexpr int kTickVelocity = 127;
+constexpr std::array<int, 2> kTickNotes = {37, 81};
+// Below -100 dB: the reverb keeps a tiny offset against denormals, which is not sound.
+constexpr float kQuiet = 1e-5f;
+constexpr double kLongestTickSeconds = 6.0;
+constexpr size_t kMaxVoices = 64;
 
 #if defined(__linux__)
 void dropAlsaError(const char *, int, const char *, int, const char *, ...) {}
@@ -44,24 +59,77 @@ void silenceLibraryLogs() {
     });
 }
 
+float peakOf(const float *s, int from, int to) {
+    float p = 0;
+    for (int i = from; i < to; ++i)
+        p = std::max(p, std::fabs(s[i]));
+    return p;
+}
+
 } // namespace
 
 struct FluidSynthMidiOut::Impl {
+    // The sound of one tick: note-on and note-off together, reverb tail included.
+    struct Tick {
+        int note = 0;
+        std::vector<float> left, right;
+    };
+    struct Voice {
+        const Tick *tick;
+        int64_t start;
+    };
+
     Options options;
+    std::function<int64_t()> clock;
     fluid_settings_t *settings = nullptr;
     fluid_synth_t *synth = nullptr;
     fluid_audio_driver_t *driver = nullptr;
     std::string soundFont;
     std::string audioDriver;
+
     // Per channel: the last data entry MSB sent for a registered parameter, -1 if none since
-    // the parameter was selected.
+    // the parameter was selected. Timed messages reach it from the audio thread.
+    std::mutex controllerMutex;
     std::array<int, 16> dataMsb{};
     std::array<bool, 16> nrpnSelected{};
 
+    std::atomic<int64_t> delayNs{int64_t{kDefaultDelayMs} * 1'000'000};
+    TimedMessageQueue queue;
+    std::array<Tick, kTickNotes.size()> ticks;
+    // Cleared when the percussion channel changes: the renderings no longer match it.
+    std::atomic<bool> ticksMatch{false};
+
+    // Audio thread only.
+    std::unique_ptr<AudioClockMap> clockMap;
+    std::vector<TimedMessageQueue::Placed> placed;
+    std::array<Voice, kMaxVoices> voices{};
+    // Whether the last timed note-on of each tick note was a rendering, whose note-off is in it.
+    std::array<bool, kTickNotes.size()> renderedOn{};
+    size_t voiceCount = 0;
+    int64_t framePos = 0;
+    // While the synthesizer has nothing to play it is not run at all: the ticks come from their
+    // renderings, so during a metronome run it would only compute silence.
+    bool synthIdle = false;
+    int64_t quietFrames = 0;
+
+    std::atomic<bool> synthTouched{false};
+    std::atomic<int64_t> timedCount{0}, lateCount{0}, ticksPlaced{0};
+    std::atomic<double> ratePpm{0};
+    std::atomic<int> streamJumps{0};
+
     bool loadSoundFont();
     bool startDriver();
+    void renderTicks();
+    void apply(uint32_t packed);
     void controlChange(int channel, int controller, int value);
+    size_t tickIndex(uint32_t packed) const;
+    bool placeTick(const TimedMessageQueue::Placed &p, int64_t first);
+    void process(int frames, float *left, float *right);
+    void renderSynth(float *left, float *right, int from, int to);
+    void mixVoices(float *left, float *right, int64_t first, int frames);
     void release();
+
+    static int audioCallback(void *data, int len, int nfx, float *fx[], int nout, float *out[]);
 };
 
 bool FluidSynthMidiOut::Impl::loadSoundFont() {
@@ -75,6 +143,24 @@ bool FluidSynthMidiOut::Impl::loadSoundFont() {
         }
     }
     return false;
+}
+
+int FluidSynthMidiOut::Impl::audioCallback(void *data, int len, int nfx, float *fx[], int nout,
+                                           float *out[]) {
+    auto *d = static_cast<Impl *>(data);
+    for (int i = 0; i < nfx; ++i)
+        if (fx[i])
+            std::fill(fx[i], fx[i] + len, 0.0f);
+    for (int i = 2; i < nout; ++i)
+        if (out[i])
+            std::fill(out[i], out[i] + len, 0.0f);
+    if (nout < 2) {
+        if (nout == 1)
+            std::fill(out[0], out[0] + len, 0.0f);
+        return FLUID_OK;
+    }
+    d->process(len, out[0], out[1]);
+    return FLUID_OK;
 }
 
 bool FluidSynthMidiOut::Impl::startDriver() {
@@ -96,7 +182,7 @@ bool FluidSynthMidiOut::Impl::startDriver() {
         tried.push_back(name);
         if (fluid_settings_setstr(settings, "audio.driver", name.c_str()) != FLUID_OK)
             continue;
-        driver = new_fluid_audio_driver(settings, synth);
+        driver = new_fluid_audio_driver2(settings, &Impl::audioCallback, this);
         if (driver) {
             audioDriver = name;
             return true;
@@ -105,7 +191,41 @@ bool FluidSynthMidiOut::Impl::startDriver() {
     return false;
 }
 
+// Renders each tick on the synthesizer as it is now (fresh from open), until its sound and
+// reverb have died away.
+void FluidSynthMidiOut::Impl::renderTicks() {
+    constexpr int kChunk = 1024;
+    const auto limit = static_cast<size_t>(kLongestTickSeconds * options.sampleRate);
+    float l[kChunk], r[kChunk];
+    for (size_t i = 0; i < kTickNotes.size(); ++i) {
+        Tick &t = ticks[i];
+        t.note = kTickNotes[i];
+        t.left.clear();
+        t.right.clear();
+        fluid_synth_noteon(synth, kPercussionChannel, t.note, kTickVelocity);
+        fluid_synth_noteoff(synth, kPercussionChannel, t.note);
+        while (t.left.size() < limit) {
+            fluid_synth_write_float(synth, kChunk, l, 0, 1, r, 0, 1);
+            t.left.insert(t.left.end(), l, l + kChunk);
+            t.right.insert(t.right.end(), r, r + kChunk);
+            if (fluid_synth_get_active_voice_count(synth) == 0 &&
+                std::max(peakOf(l, 0, kChunk), peakOf(r, 0, kChunk)) < kQuiet)
+                break;
+        }
+        size_t end = t.left.size();
+        while (end > 0 && std::fabs(t.left[end - 1]) < kQuiet &&
+               std::fabs(t.right[end - 1]) < kQuiet)
+            --end;
+        t.left.resize(end);
+        t.right.resize(end);
+        t.left.shrink_to_fit();
+        t.right.shrink_to_fit();
+    }
+    ticksMatch = true;
+}
+
 void FluidSynthMidiOut::Impl::controlChange(int channel, int controller, int value) {
+    std::lock_guard lock(controllerMutex);
     fluid_synth_cc(synth, channel, controller, value);
     switch (controller) {
     case kRpnLsb:
@@ -134,6 +254,136 @@ void FluidSynthMidiOut::Impl::controlChange(int channel, int controller, int val
     }
 }
 
+void FluidSynthMidiOut::Impl::apply(uint32_t packed) {
+    const int status = packed & 0xFF;
+    const int data1 = (packed >> 8) & 0xFF;
+    const int data2 = (packed >> 16) & 0xFF;
+    if (status < 0x80 || data1 > 0x7F || data2 > 0x7F)
+        return;
+    const int channel = status & 0x0F;
+    const int kind = status & 0xF0;
+    if (channel == kPercussionChannel && kind != 0x80 && kind != 0x90)
+        ticksMatch = false;
+    switch (kind) {
+    case 0x80:
+        fluid_synth_noteoff(synth, channel, data1);
+        break;
+    case 0x90:
+        if (data2 == 0)
+            fluid_synth_noteoff(synth, channel, data1);
+        else
+            fluid_synth_noteon(synth, channel, data1, data2);
+        break;
+    case 0xB0:
+        controlChange(channel, data1, data2);
+        break;
+    case 0xC0:
+        fluid_synth_program_change(synth, channel, data1);
+        break;
+    case 0xE0:
+        fluid_synth_pitch_bend(synth, channel, data1 + 128 * data2);
+        break;
+    default:
+        break;
+    }
+}
+
+size_t FluidSynthMidiOut::Impl::tickIndex(uint32_t packed) const {
+    const int note = (packed >> 8) & 0xFF;
+    for (size_t i = 0; i < ticks.size(); ++i)
+        if (kTickNotes[i] == note)
+            return i;
+    return ticks.size();
+}
+
+// A tick's note-on starts its rendering; its note-off is already in it.
+bool FluidSynthMidiOut::Impl::placeTick(const TimedMessageQueue::Placed &p, int64_t first) {
+    const uint32_t status = p.packed & 0xFF;
+    const uint32_t velocity = (p.packed >> 16) & 0xFF;
+    if ((status & 0x0F) != kPercussionChannel)
+        return false;
+    const bool noteOn = (status & 0xF0) == 0x90 && velocity != 0;
+    const bool noteOff = (status & 0xF0) == 0x80 || ((status & 0xF0) == 0x90 && velocity == 0);
+    const size_t index = tickIndex(p.packed);
+    if (index == kTickNotes.size() || !(noteOn || noteOff))
+        return false;
+    if (noteOff)
+        return renderedOn[index];
+    renderedOn[index] = ticksMatch && velocity == kTickVelocity;
+    if (!renderedOn[index])
+        return false;
+    if (voiceCount == voices.size()) {
+        // The oldest has faded the most.
+        std::move(voices.begin() + 1, voices.end(), voices.begin());
+        --voiceCount;
+    }
+    voices[voiceCount++] = {&ticks[index], first + p.offset};
+    ++ticksPlaced;
+    return true;
+}
+
+void FluidSynthMidiOut::Impl::renderSynth(float *left, float *right, int from, int to) {
+    if (to <= from)
+        return;
+    if (synthIdle) {
+        std::fill(left + from, left + to, 0.0f);
+        std::fill(right + from, right + to, 0.0f);
+        return;
+    }
+    fluid_synth_write_float(synth, to - from, left, from, 1, right, from, 1);
+}
+
+void FluidSynthMidiOut::Impl::mixVoices(float *left, float *right, int64_t first, int frames) {
+    size_t kept = 0;
+    for (size_t i = 0; i < voiceCount; ++i) {
+        const Voice v = voices[i];
+        const auto length = static_cast<int64_t>(v.tick->left.size());
+        const int64_t from = std::max(first, v.start);
+        const int64_t to = std::min(first + frames, v.start + length);
+        for (int64_t f = from; f < to; ++f) {
+            left[f - first] += v.tick->left[static_cast<size_t>(f - v.start)];
+            right[f - first] += v.tick->right[static_cast<size_t>(f - v.start)];
+        }
+        if (v.start + length > first + frames)
+            voices[kept++] = v;
+    }
+    voiceCount = kept;
+}
+
+void FluidSynthMidiOut::Impl::process(int frames, float *left, float *right) {
+    const int64_t first = framePos;
+    clockMap->observe(clock(), first + frames);
+    queue.take(*clockMap, delayNs.load(std::memory_order_relaxed), first, frames, placed);
+    if (synthTouched.exchange(false))
+        synthIdle = false;
+
+    int done = 0;
+    for (const auto &p : placed) {
+        if (placeTick(p, first))
+            continue;
+        renderSynth(left, right, done, p.offset);
+        done = p.offset;
+        apply(p.packed);
+        synthIdle = false;
+    }
+    renderSynth(left, right, done, frames);
+
+    if (!synthIdle) {
+        const float peak = std::max(peakOf(left, 0, frames), peakOf(right, 0, frames));
+        if (peak < kQuiet && fluid_synth_get_active_voice_count(synth) == 0)
+            quietFrames += frames;
+        else
+            quietFrames = 0;
+        synthIdle = quietFrames >= static_cast<int64_t>(options.sampleRate / 4);
+    }
+    mixVoices(left, right, first, frames);
+    framePos += frames;
+
+    lateCount.store(queue.lateCount(), std::memory_order_relaxed);
+    ratePpm.store(clockMap->ratePpm(), std::memory_order_relaxed);
+    streamJumps.store(clockMap->jumps(), std::memory_order_relaxed);
+}
+
 void FluidSynthMidiOut::Impl::release() {
     // The driver pulls from the synth on its own thread: stop it first.
     if (driver)
@@ -149,17 +399,41 @@ void FluidSynthMidiOut::Impl::release() {
     audioDriver.clear();
     dataMsb.fill(-1);
     nrpnSelected.fill(false);
+    queue.clear();
+    for (Tick &t : ticks) {
+        t.left = {};
+        t.right = {};
+    }
+    ticksMatch = false;
+    clockMap.reset();
+    voiceCount = 0;
+    renderedOn.fill(false);
+    framePos = 0;
+    synthIdle = false;
+    quietFrames = 0;
+    synthTouched = false;
+    timedCount = 0;
+    lateCount = 0;
+    ticksPlaced = 0;
+    ratePpm = 0;
+    streamJumps = 0;
 }
 
 FluidSynthMidiOut::FluidSynthMidiOut() : FluidSynthMidiOut(Options{}) {}
 
 FluidSynthMidiOut::FluidSynthMidiOut(Options options) : m_impl(std::make_unique<Impl>()) {
     m_impl->options = std::move(options);
+    m_impl->clock = m_impl->options.clockNs ? m_impl->options.clockNs : steadyClockNs;
+    m_impl->placed.reserve(1024);
     m_impl->release();
 }
 
 FluidSynthMidiOut::~FluidSynthMidiOut() {
     close();
+}
+
+int FluidSynthMidiOut::delayForTimerPeriod(int periodMs) {
+    return std::max(kDefaultDelayMs, periodMs + kDelayMarginMs);
 }
 
 int FluidSynthMidiOut::open() {
@@ -170,6 +444,8 @@ int FluidSynthMidiOut::open() {
     if (!d.settings)
         return kNoAudioOutput;
     fluid_settings_setnum(d.settings, "synth.sample-rate", d.options.sampleRate);
+    fluid_settings_setint(d.settings, "audio.period-size", d.options.periodSize);
+    fluid_settings_setint(d.settings, "audio.periods", 2);
     d.synth = new_fluid_synth(d.settings);
     if (!d.synth) {
         d.release();
@@ -179,6 +455,10 @@ int FluidSynthMidiOut::open() {
         d.release();
         return kNoSoundFont;
     }
+    double rate = d.options.sampleRate;
+    fluid_settings_getnum(d.settings, "synth.sample-rate", &rate);
+    d.clockMap = std::make_unique<AudioClockMap>(rate);
+    d.renderTicks();
     if (!d.options.offline && !d.startDriver()) {
         d.release();
         return kNoAudioOutput;
@@ -190,39 +470,20 @@ void FluidSynthMidiOut::shortMsg(uint32_t packed) {
     Impl &d = *m_impl;
     if (!d.synth)
         return;
-    const int status = packed & 0xFF;
-    const int data1 = (packed >> 8) & 0xFF;
-    const int data2 = (packed >> 16) & 0xFF;
-    if (status < 0x80 || data1 > 0x7F || data2 > 0x7F)
-        return;
-    const int channel = status & 0x0F;
-    switch (status & 0xF0) {
-    case 0x80:
-        fluid_synth_noteoff(d.synth, channel, data1);
-        break;
-    case 0x90:
-        if (data2 == 0)
-            fluid_synth_noteoff(d.synth, channel, data1);
-        else
-            fluid_synth_noteon(d.synth, channel, data1, data2);
-        break;
-    case 0xB0:
-        d.controlChange(channel, data1, data2);
-        break;
-    case 0xC0:
-        fluid_synth_program_change(d.synth, channel, data1);
-        break;
-    case 0xE0:
-        fluid_synth_pitch_bend(d.synth, channel, data1 + 128 * data2);
-        break;
-    default:
-        break;
-    }
+    d.apply(packed);
+    // After the message, so that a callback deciding to rest cannot miss it.
+    d.synthTouched = true;
 }
 
 void FluidSynthMidiOut::shortMsgAt(uint32_t packed, uint32_t dueTick) {
-    (void)dueTick;
-    shortMsg(packed);
+    Impl &d = *m_impl;
+    if (!d.synth)
+        return;
+    const int64_t nowMs = d.clock() / 1'000'000;
+    const int64_t dueMs = nowMs + tickDiff(dueTick, static_cast<uint32_t>(nowMs));
+    ++d.timedCount;
+    if (!d.queue.post(packed, dueMs * 1'000'000))
+        shortMsg(packed);
 }
 
 void FluidSynthMidiOut::close() {
@@ -241,16 +502,35 @@ const std::string &FluidSynthMidiOut::audioDriver() const {
     return m_impl->audioDriver;
 }
 
+void FluidSynthMidiOut::setDelayMs(int ms) {
+    m_impl->delayNs = int64_t{std::max(0, ms)} * 1'000'000;
+}
+
+int FluidSynthMidiOut::delayMs() const {
+    return static_cast<int>(m_impl->delayNs.load() / 1'000'000);
+}
+
+FluidSynthMidiOut::Stats FluidSynthMidiOut::stats() const {
+    const Impl &d = *m_impl;
+    Stats s;
+    s.timedMessages = d.timedCount.load();
+    s.lateMessages = d.lateCount.load();
+    s.ticksPlaced = d.ticksPlaced.load();
+    s.deviceRatePpm = d.ratePpm.load();
+    s.streamJumps = d.streamJumps.load();
+    return s;
+}
+
 void FluidSynthMidiOut::render(float *left, float *right, int frames) {
     if (frames <= 0)
         return;
-    const Impl &d = *m_impl;
+    Impl &d = *m_impl;
     if (!d.synth || d.driver) {
         std::fill(left, left + frames, 0.0f);
         std::fill(right, right + frames, 0.0f);
         return;
     }
-    fluid_synth_write_float(d.synth, frames, left, 0, 1, right, 0, 1);
+    d.process(frames, left, right);
 }
 
 } // namespace pv2

@@ -2,6 +2,8 @@
 
 #include "midi_out.h"
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -9,6 +11,11 @@
 namespace pv2 {
 
 // A General MIDI synthesizer inside the program, so that it sounds where the system has none.
+//
+// Timed messages sound on the audio clock, their due moment plus a constant delay later. The
+// percussion ticks are placed on their exact sample: the synthesizer renders each tick once at
+// open, and the audio callback mixes that sound in at the tick's frame, where a note-on sent to
+// the synthesizer would start only at its next 64-frame block.
 class FluidSynthMidiOut : public MidiOut {
 public:
     struct Options {
@@ -21,11 +28,37 @@ public:
         double sampleRate = 44100.0;
         // No audio driver: the caller pulls the sound out with render().
         bool offline = false;
+        // Frames per audio callback. Every callback wakes this process and the sound server, so
+        // small blocks cost CPU; the block's length adds to the latency, which the clock's tick
+        // lead already covers.
+        int periodSize = 2048;
+        // The clock the tick counter counts, in nanoseconds (steadyClockNs when empty).
+        std::function<int64_t()> clockNs;
     };
 
     // Results of open() besides 0.
     static constexpr int kNoSoundFont = 1;
     static constexpr int kNoAudioOutput = 2;
+
+    // The beat clock sends each tick 50 ms before its beat, and its timer notices that moment up
+    // to one period (20 ms by default) late. A delay of 50 ms absorbs that lateness with 30 ms to
+    // spare for a busy event loop, and renders the tick at the very moment of the beat.
+    static constexpr int kDefaultDelayMs = 50;
+    static constexpr int kDelayMarginMs = 30;
+    // The delay that covers a beat timer of the given period (the preset file allows up to 100).
+    static int delayForTimerPeriod(int periodMs);
+
+    struct Stats {
+        int64_t timedMessages = 0;
+        // Timed messages whose frame had already been rendered: they sounded at once.
+        int64_t lateMessages = 0;
+        // Ticks mixed in from their rendering.
+        int64_t ticksPlaced = 0;
+        // The audio device's rate against the steady clock.
+        double deviceRatePpm = 0;
+        // Stalls of the audio stream the timing followed.
+        int streamJumps = 0;
+    };
 
     FluidSynthMidiOut();
     explicit FluidSynthMidiOut(Options options);
@@ -35,6 +68,7 @@ public:
 
     int open() override;
     void shortMsg(uint32_t packed) override;
+    // Sounds delayMs() after dueTick on the audio clock, or at once when that has passed.
     void shortMsgAt(uint32_t packed, uint32_t dueTick) override;
     void close() override;
 
@@ -43,7 +77,14 @@ public:
     const std::string &soundFont() const;
     const std::string &audioDriver() const;
 
-    // Offline only: renders the next frames. Silence while closed or when a driver plays.
+    // Takes effect for messages posted afterwards.
+    void setDelayMs(int ms);
+    void setTimerPeriod(int periodMs) override { setDelayMs(delayForTimerPeriod(periodMs)); }
+    int delayMs() const;
+    Stats stats() const;
+
+    // Offline only: renders the next frames, timed messages included. Silence while closed or
+    // when a driver plays.
     void render(float *left, float *right, int frames);
 
 private:

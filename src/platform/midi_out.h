@@ -19,6 +19,9 @@ public:
         shortMsg(packed);
     }
     virtual void close() = 0;
+    // The beat timer's period: timed messages may arrive up to that late, and a backend that
+    // delays them to absorb it needs to know.
+    virtual void setTimerPeriod(int periodMs) { (void)periodMs; }
 };
 
 constexpr uint32_t packMidi(uint32_t status, uint32_t data1, uint32_t data2 = 0) {

@@ -4,10 +4,13 @@
 
 namespace pv2 {
 
-uint32_t SteadyTickCounter::now() {
+int64_t steadyClockNs() {
     using namespace std::chrono;
-    const auto ms = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-    return static_cast<uint32_t>(ms);
+    return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+uint32_t SteadyTickCounter::now() {
+    return static_cast<uint32_t>(steadyClockNs() / 1'000'000);
 }
 
 } // namespace pv2

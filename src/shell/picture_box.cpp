@@ -3,6 +3,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
+#include <algorithm>
 
 namespace pv2 {
 
@@ -22,10 +23,12 @@ void PictureBox::setBackground(const QColor &c) {
 void PictureBox::clear() {
     if (m_drawn.isEmpty())
         return;
-    QPainter p(&m_image);
+    const QRgb bg = m_background.rgb();
     for (const QRect &r : m_drawn)
-        p.fillRect(r, m_background);
-    p.end();
+        for (int row = r.top(); row <= r.bottom(); ++row) {
+            auto *line = reinterpret_cast<QRgb *>(m_image.scanLine(row));
+            std::fill(line + r.left(), line + r.right() + 1, bg);
+        }
     update(m_drawn);
     m_drawn = QRegion();
 }

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <numbers>
 #include <string>
 #include <vector>
@@ -286,6 +287,165 @@ TEST(FluidSynthMidiOut, PlainFluidSynthLagsTheFineTuning) {
     }
     delete_fluid_synth(raw);
     delete_fluid_settings(settings);
+}
+
+// Offline rendering through the audio callback's path, against a clock the test moves: each
+// block of 512 frames is rendered when the clock says its time has come.
+class TimedRendering {
+public:
+    static constexpr int kBlock = 512;
+    static constexpr int64_t kStartNs = 5'000'000'000;
+
+    TimedRendering() {
+        auto options = offline();
+        options.clockNs = [this] { return m_nowNs; };
+        m_synth = std::make_unique<FluidSynthMidiOut>(options);
+    }
+    FluidSynthMidiOut &synth() { return *m_synth; }
+
+    // Renders on, appending to the recording.
+    void renderFor(double seconds) {
+        const auto frames = static_cast<size_t>(seconds * kRate);
+        std::vector<float> l(kBlock), r(kBlock);
+        for (size_t done = 0; done < frames; done += kBlock) {
+            m_nowNs = kStartNs + std::llround(static_cast<double>(sound.size()) / kRate * 1e9);
+            m_synth->render(l.data(), r.data(), kBlock);
+            for (int i = 0; i < kBlock; ++i)
+                sound.push_back(l[i] + r[i]);
+        }
+    }
+    // The frame a message due at dueMs (on the tick counter) should start on: the map is
+    // anchored by the first block, whose end is rendered at kStartNs.
+    int64_t frameFor(uint32_t dueMs) const {
+        const double ns = dueMs * 1e6 + FluidSynthMidiOut::kDefaultDelayMs * 1e6 - kStartNs;
+        return kBlock + std::llround(ns * kRate / 1e9);
+    }
+    static uint32_t startMs() { return static_cast<uint32_t>(kStartNs / 1'000'000); }
+
+    std::vector<float> sound;
+
+private:
+    int64_t m_nowNs = kStartNs;
+    std::unique_ptr<FluidSynthMidiOut> m_synth;
+};
+
+// Where a note played at once by the synthesizer itself begins to sound, in frames.
+size_t plainOnset(uint32_t before, uint32_t on) {
+    FluidSynthMidiOut synth(offline());
+    EXPECT_EQ(synth.open(), 0);
+    if (before)
+        synth.shortMsg(before);
+    synth.shortMsg(on);
+    return firstSound(renderMono(synth, 0.5));
+}
+
+std::vector<float> from(const std::vector<float> &s, size_t at) {
+    return std::vector(s.begin() + static_cast<std::ptrdiff_t>(at), s.end());
+}
+
+TEST(FluidSynthMidiOut, TimedTicksStartOnTheirExactSample) {
+    struct Case {
+        uint32_t note;
+        uint32_t afterMs; // due moment after the first block
+    };
+    // Frames 7127 and 9332 for one note, 29750 and 35483 for the other: none on a 64-frame
+    // block of the synthesizer, each pair on different phases of it.
+    const Case cases[2][2] = {{{37, 100}, {37, 150}}, {{81, 613}, {81, 743}}};
+    for (const auto &pair : cases) {
+        std::vector<float> first;
+        for (const Case c : pair) {
+            SCOPED_TRACE(testing::Message() << "note " << c.note << " at +" << c.afterMs);
+            TimedRendering run;
+            ASSERT_EQ(run.synth().open(), 0);
+            run.synth().shortMsg(0x000014C0);
+            run.renderFor(0.01);
+            const uint32_t due = TimedRendering::startMs() + c.afterMs;
+            run.synth().shortMsgAt(packMidi(0x99, c.note, 127), due);
+            run.synth().shortMsgAt(packMidi(0x89, c.note), due);
+            run.renderFor(c.afterMs / 1000.0 + 1.5);
+
+            const auto at = static_cast<size_t>(run.frameFor(due));
+            EXPECT_NE(at % 64, 0u);
+            EXPECT_LT(peak(run.sound, 0, at), kSilence);
+            EXPECT_EQ(firstSound(from(run.sound, at)), plainOnset(0, packMidi(0x99, c.note, 127)));
+            EXPECT_GT(peak(run.sound, at, at + 2205), 0.01f);
+            EXPECT_EQ(run.synth().stats().ticksPlaced, 1);
+            EXPECT_EQ(run.synth().stats().lateMessages, 0);
+            // Every tick of a note is the same sound, wherever it falls.
+            auto tick = from(run.sound, at);
+            tick.resize(static_cast<size_t>(1.0 * kRate));
+            if (first.empty()) {
+                first = tick;
+                continue;
+            }
+            float worst = 0;
+            for (size_t i = 0; i < tick.size(); ++i)
+                worst = std::max(worst, std::fabs(tick[i] - first[i]));
+            EXPECT_LT(worst, 2 * kSilence);
+        }
+    }
+}
+
+TEST(FluidSynthMidiOut, ALateTimedTickSoundsAtOnce) {
+    TimedRendering run;
+    ASSERT_EQ(run.synth().open(), 0);
+    run.renderFor(1.0);
+    const size_t now = run.sound.size();
+    // Due a second ago: far more than the delay.
+    const uint32_t due = TimedRendering::startMs();
+    run.synth().shortMsgAt(0x007F2599, due);
+    run.synth().shortMsgAt(0x00002589, due);
+    run.renderFor(1.0);
+    EXPECT_LT(peak(run.sound, 0, now), kSilence);
+    EXPECT_EQ(firstSound(from(run.sound, now)), plainOnset(0, 0x007F2599));
+    EXPECT_EQ(run.synth().stats().lateMessages, 2);
+    EXPECT_EQ(run.synth().stats().ticksPlaced, 1);
+}
+
+// Other messages, and ticks once the percussion channel has changed since open, go to the
+// synthesizer itself: within one of its blocks after their frame, never early.
+TEST(FluidSynthMidiOut, OtherTimedMessagesSoundThroughTheSynthesizer) {
+    struct Case {
+        const char *what;
+        uint32_t before; // sent at once before the timed note, 0 for none
+        uint32_t on, off;
+    };
+    const Case cases[] = {
+        {"a tone on channel 1", 0, 0x007F4590, 0x00004580},
+        {"a tick softer than rendered", 0, 0x00402599, 0x00002589},
+        {"a tick after a program change on channel 10", 0x000000C9, 0x007F2599, 0x00002589},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        TimedRendering run;
+        ASSERT_EQ(run.synth().open(), 0);
+        if (c.before)
+            run.synth().shortMsg(c.before);
+        run.renderFor(0.5);
+        const uint32_t due = TimedRendering::startMs() + 700;
+        run.synth().shortMsgAt(c.on, due);
+        run.synth().shortMsgAt(c.off, due + 300);
+        run.renderFor(1.5);
+        const auto at = static_cast<size_t>(run.frameFor(due));
+        EXPECT_LT(peak(run.sound, 0, at), kSilence);
+        const size_t onset = firstSound(from(run.sound, at));
+        const size_t plain = plainOnset(c.before, c.on);
+        EXPECT_GE(onset, plain);
+        EXPECT_LT(onset, plain + 64);
+        EXPECT_EQ(run.synth().stats().ticksPlaced, 0);
+    }
+}
+
+TEST(FluidSynthMidiOut, DelayCoversTheBeatTimer) {
+    struct Case {
+        int periodMs, delayMs;
+    };
+    for (const Case c : {Case{5, 50}, Case{20, 50}, Case{21, 51}, Case{100, 130}})
+        EXPECT_EQ(FluidSynthMidiOut::delayForTimerPeriod(c.periodMs), c.delayMs) << c.periodMs;
+    FluidSynthMidiOut synth(offline());
+    EXPECT_EQ(synth.delayMs(), FluidSynthMidiOut::kDefaultDelayMs);
+    synth.setDelayMs(130);
+    EXPECT_EQ(synth.delayMs(), 130);
 }
 
 } // namespace

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace pv2 {
+
+// Maps moments of the steady clock to frames of an audio stream, learnt from the moments at
+// which the stream's callbacks run.
+//
+// A callback that starts at time t and renders up to frame F says that frame F is rendered by
+// t. Callbacks are often late (the scheduler, a busy machine) and never much early, so the
+// earliest callback of each window is the clean reading: the map follows that lower edge.
+// The device's clock never runs at exactly the nominal rate; the rate is fitted over the last
+// few minutes of windows, and the map is steered towards the edge so slowly that ticks a beat
+// apart never see the steering, while over an hour it cannot drift. A jump of the edge that
+// lasts two windows (the stream stalled and plays on later) moves the map by as much, keeping
+// the rate it has learnt.
+class AudioClockMap {
+public:
+    struct Tuning {
+        double windowSeconds = 1.0;
+        // Windows kept for the rate fit.
+        int windows = 180;
+        // Windows the map takes as they come after the anchor.
+        int warmupWindows = 2;
+        // Windows needed before the fitted rate replaces the nominal one.
+        int pointsForRate = 3;
+        double steerSeconds = 20.0;
+        double jumpNs = 3e6;
+    };
+
+    explicit AudioClockMap(double sampleRate);
+    AudioClockMap(double sampleRate, Tuning tuning);
+
+    void reset();
+    // One callback, begun at timeNs, that renders the frames before frontier.
+    void observe(int64_t timeNs, int64_t frontier);
+
+    bool anchored() const { return m_anchored; }
+    // The frame the rendering reaches at timeNs; fractional.
+    double frameAt(int64_t timeNs) const;
+    // Inverse of frameAt, in nanoseconds relative to the anchor time.
+    double timeAt(double frame) const;
+    int64_t anchorTime() const { return m_anchorTime; }
+
+    // How far the device's rate is from the nominal one, by the current fit.
+    double ratePpm() const;
+    // Stalls the map has followed.
+    int jumps() const { return m_jumps; }
+
+private:
+    struct Point {
+        double u;   // frames since the anchor
+        double phi; // ns by which the callback came after the nominal time of its frontier
+    };
+
+    double mapPhase(double u) const { return m_phase + m_slope * (u - m_steerU); }
+    void steer(const Point &edge);
+    void anchor(int64_t timeNs, int64_t frontier);
+
+    double m_rate;
+    double m_nsPerFrame;
+    Tuning m_tuning;
+
+    bool m_anchored = false;
+    int64_t m_anchorTime = 0;
+    int64_t m_anchorFrame = 0;
+
+    // The map: phase(u) = m_phase + m_slope * (u - m_steerU), in ns.
+    double m_phase = 0;
+    double m_slope = 0;
+    double m_steerU = 0;
+
+    double m_windowEnd = 0;
+    Point m_windowMin{0, 0};
+    bool m_windowHasPoint = false;
+    int m_warmupLeft = 0;
+    std::vector<Point> m_points; // ring
+    size_t m_next = 0;
+    double m_fitSlope = 0;
+    int m_suspectJumps = 0;
+    double m_suspectOffset = 0;
+    int m_jumps = 0;
+};
+
+} // namespace pv2
