@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QString>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+// A broken invariant is a finding: say which one and abort, so that libFuzzer keeps the input.
+#define PV2_FUZZ_CHECK(cond, what)                                                                 \
+    do {                                                                                           \
+        if (!(cond)) {                                                                             \
+            std::fprintf(stderr, "invariant broken at %s:%d: %s\n  %s\n", __FILE__, __LINE__,      \
+                         #cond, qUtf8Printable(QString(what)));                                    \
+            std::abort();                                                                          \
+        }                                                                                          \
+    } while (false)
+
+namespace pv2::fuzz {
+
+// The first byte picks how the rest becomes text, so that plain ASCII, any valid text and
+// broken UTF-16 (lone surrogates) are all reached.
+inline QString textFromBytes(unsigned char mode, const char *data, qsizetype size) {
+    switch (mode % 3) {
+    case 0:
+        return QString::fromLatin1(data, size);
+    case 1:
+        return QString::fromUtf8(data, size);
+    default: {
+        // The bytes need not be aligned for char16_t: copy them.
+        QString s(size / 2, Qt::Uninitialized);
+        std::memcpy(s.data(), data, static_cast<size_t>(s.size()) * sizeof(QChar));
+        return s;
+    }
+    }
+}
+
+inline bool isAsciiDigit(QChar c) {
+    return c >= u'0' && c <= u'9';
+}
+
+} // namespace pv2::fuzz

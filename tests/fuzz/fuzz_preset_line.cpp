@@ -1,0 +1,119 @@
+// The fields of one preset line: reading any line, and composing a line then reading it back.
+#include "fuzz_check.h"
+#include "platform/numeric.h"
+#include "preset/preset_file.h"
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <QRegularExpression>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace {
+
+// \A and \z: '$' would also match before a final line feed.
+const QRegularExpression kDigits(QStringLiteral(R"(\A[0-9]*\z)"));
+const QRegularExpression kPattern(QStringLiteral(R"(\A([0-9 ]+-*)?\z)"));
+const QRegularExpression kTempo(QStringLiteral(R"(\A[0-9]+\z)"));
+const QRegularExpression kFlagLike(QStringLiteral("[msagdf][0-9]"));
+
+bool matches(const QString &text, const QRegularExpression &re) {
+    return re.match(text).hasMatch();
+}
+
+bool hasSurroundingSpace(const QString &s) {
+    return !s.isEmpty() && (s.front() == u' ' || s.back() == u' ');
+}
+
+QString trimSpaces(const QString &s) {
+    qsizetype b = 0, e = s.size();
+    while (b < e && s[b] == u' ')
+        ++b;
+    while (e > b && s[e - 1] == u' ')
+        --e;
+    return s.mid(b, e - b);
+}
+
+bool isLineBreak(QChar c) {
+    const char16_t u = c.unicode();
+    return (u >= 0x0A && u <= 0x0D) || u == 0x85 || u == 0x2028 || u == 0x2029;
+}
+
+QString flattened(QString s) {
+    s.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    for (QChar &c : s)
+        if (isLineBreak(c))
+            c = u' ';
+    return s;
+}
+
+QString text(FuzzedDataProvider &fdp, size_t maxBytes) {
+    const std::string raw = fdp.ConsumeRandomLengthString(maxBytes);
+    return QString::fromUtf8(raw.data(), static_cast<qsizetype>(raw.size()));
+}
+
+// Whatever the line, every field has the shape its expression allows.
+void checkFields(const QString &line, const pv2::PresetRecord &p) {
+    for (const QString *digits : {&p.m, &p.s, &p.a, &p.g, &p.d, &p.f})
+        PV2_FUZZ_CHECK(matches(*digits, kDigits), line);
+    PV2_FUZZ_CHECK(matches(p.parm, kPattern), line);
+    PV2_FUZZ_CHECK(!hasSurroundingSpace(p.title) && !hasSurroundingSpace(p.memo), line);
+    if (!line.contains(QStringLiteral("parm="))) {
+        for (const QString *f : {&p.title, &p.parm, &p.m, &p.s, &p.a, &p.g, &p.d, &p.f})
+            PV2_FUZZ_CHECK(f->isEmpty(), line);
+    }
+}
+
+void readAnyLine(FuzzedDataProvider &fdp) {
+    const std::string raw = fdp.ConsumeRemainingBytesAsString();
+    const unsigned char mode = raw.empty() ? 0 : static_cast<unsigned char>(raw[0]);
+    const qsizetype n = raw.empty() ? 0 : static_cast<qsizetype>(raw.size() - 1);
+    const QString line = pv2::fuzz::textFromBytes(mode, raw.data() + (n ? 1 : 0), n);
+    checkFields(line, pv2::setParm(line));
+}
+
+void roundTrip(FuzzedDataProvider &fdp) {
+    const QString title = text(fdp, 60);
+    const QString beat = text(fdp, 30);
+    const QString tempoIn = text(fdp, 20);
+    const bool s = fdp.ConsumeBool(), a = fdp.ConsumeBool(), d = fdp.ConsumeBool(),
+               g = fdp.ConsumeBool(), f = fdp.ConsumeBool();
+    const QString memo = text(fdp, 60);
+
+    QString tempo = tempoIn;
+    const QString line = pv2::composePresetLine(title, beat, tempo, s, a, d, g, f, memo);
+    PV2_FUZZ_CHECK(tempo == (pv2::readNumber(tempoIn) == 0 ? QStringLiteral("80") : tempoIn), line);
+    for (const QChar c : line)
+        PV2_FUZZ_CHECK(!isLineBreak(c), line);
+    const pv2::PresetRecord p = pv2::setParm(line);
+    checkFields(line, p);
+
+    // Exactly what was saved comes back when no field imitates the markers of another.
+    const QString t = flattened(title), m = flattened(memo);
+    const bool plain = !t.contains(QStringLiteral("parm=")) &&
+                       !t.contains(QStringLiteral("memo=")) && matches(beat, kPattern) &&
+                       matches(tempo, kTempo) && !m.contains(QStringLiteral("parm=")) &&
+                       !matches(m, kFlagLike);
+    if (!plain)
+        return;
+    const auto flag = [](bool on) { return on ? QStringLiteral("1") : QStringLiteral("0"); };
+    PV2_FUZZ_CHECK(p.title == trimSpaces(t), line + " / title " + p.title);
+    PV2_FUZZ_CHECK(p.parm == beat, line + " / parm " + p.parm);
+    PV2_FUZZ_CHECK(p.m == tempo, line + " / m " + p.m);
+    PV2_FUZZ_CHECK(p.s == flag(s) && p.a == flag(a) && p.d == flag(d) && p.g == flag(g) &&
+                       p.f == flag(f),
+                   line);
+    PV2_FUZZ_CHECK(p.memo == trimSpaces(m), line + " / memo " + p.memo);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    FuzzedDataProvider fdp(data, size);
+    if (fdp.ConsumeBool())
+        roundTrip(fdp);
+    else
+        readAnyLine(fdp);
+    return 0;
+}
