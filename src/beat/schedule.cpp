@@ -32,15 +32,6 @@ int digitValue(QChar c) {
     return (c >= u'1' && c <= u'9') ? c.unicode() - u'0' : 0;
 }
 
-QString trimSpaces(const QString &s) {
-    qsizetype b = 0, e = s.size();
-    while (b < e && s[b] == u' ')
-        ++b;
-    while (e > b && s[e - 1] == u' ')
-        --e;
-    return s.mid(b, e - b);
-}
-
 // ms is never below 1, so both divisions are defined.
 void setFlight(BeatSlot &s) {
     s.vx = double(s.dx) / s.ms;

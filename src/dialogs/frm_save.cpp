@@ -2,6 +2,7 @@
 
 #include "platform/message_boxes.h"
 #include "platform/text_file.h"
+#include "platform/twips.h"
 #include "preset/preset_file.h"
 
 #include <QCheckBox>
@@ -15,13 +16,10 @@ namespace pv2 {
 
 namespace {
 QRect twRect(int l, int t, int w, int h) {
-    auto px = [](int v) { return static_cast<int>(std::lround(v / 15.0)); };
-    return QRect(px(l), px(t), px(w), px(h));
+    return twipsRect(l, t, w, h);
 }
 QFont pgothic(double pt) {
-    QFont f(QStringLiteral("MS PGothic"));
-    f.setPointSizeF(pt);
-    return f;
+    return designFont("MS PGothic", pt);
 }
 } // namespace
 

@@ -1,6 +1,7 @@
 #include "frm_tune.h"
 
 #include "platform/midi_out.h"
+#include "platform/twips.h"
 
 #include <QCloseEvent>
 #include <QGroupBox>
@@ -13,14 +14,7 @@ namespace pv2 {
 
 namespace {
 QRect twRect(int l, int t, int w, int h) {
-    auto px = [](int v) { return static_cast<int>(std::lround(v / 15.0)); };
-    return QRect(px(l), px(t), px(w), px(h));
-}
-QFont designFont(const char *face, double pt, bool bold = false) {
-    QFont f(QString::fromLatin1(face));
-    f.setPointSizeF(pt);
-    f.setBold(bold);
-    return f;
+    return twipsRect(l, t, w, h);
 }
 
 // Channel fine tuning per step: coarse (controller 6) and fine (controller 38).

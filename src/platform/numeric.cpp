@@ -65,4 +65,13 @@ double readNumber(QStringView text) {
     return v;
 }
 
+QString trimSpaces(const QString &s) {
+    qsizetype b = 0, e = s.size();
+    while (b < e && s[b] == u' ')
+        ++b;
+    while (e > b && s[e - 1] == u' ')
+        --e;
+    return s.mid(b, e - b);
+}
+
 } // namespace pv2

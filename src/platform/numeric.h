@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QStringView>
 #include <cstdint>
 
@@ -13,6 +14,9 @@ int32_t roundToInt32(double v);
 // Leading blanks skipped, then the longest leading decimal number (sign, digits, one point);
 // a text without one reads as 0. Never infinite.
 double readNumber(QStringView text);
+
+// Leading and trailing blanks removed; other white space is kept.
+QString trimSpaces(const QString &s);
 
 // Wrap-safe difference of two 32-bit millisecond counter values.
 inline int32_t tickDiff(uint32_t now, uint32_t then) {

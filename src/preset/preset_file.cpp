@@ -10,15 +10,6 @@ namespace pv2 {
 
 namespace {
 // Only blanks count as surrounding spaces, as the file format has always meant.
-QString trimSpaces(const QString &s) {
-    qsizetype b = 0;
-    qsizetype e = s.size();
-    while (b < e && s[b] == u' ')
-        ++b;
-    while (e > b && s[e - 1] == u' ')
-        --e;
-    return s.mid(b, e - b);
-}
 
 bool isLineBreak(QChar c) {
     switch (c.unicode()) {

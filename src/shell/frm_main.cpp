@@ -12,6 +12,7 @@
 #include "platform/numeric.h"
 #include "platform/sprite.h"
 #include "platform/tick_counter.h"
+#include "platform/twips.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -38,17 +39,10 @@ constexpr int kDesignClientH = 9060;
 constexpr int kMinOuter = 8000;
 
 int px(int twips) {
-    return static_cast<int>(std::lround(twips / double(frm_main::kTwips)));
+    return twipsToPixels(twips);
 }
 QRect twRect(int l, int t, int w, int h) {
-    return QRect(px(l), px(t), px(w), px(h));
-}
-
-QFont designFont(const char *face, double pt, bool bold = false) {
-    QFont f(QString::fromLatin1(face));
-    f.setPointSizeF(pt);
-    f.setBold(bold);
-    return f;
+    return twipsRect(l, t, w, h);
 }
 
 // Windows virtual-key codes, which the dispatcher's table is written in.

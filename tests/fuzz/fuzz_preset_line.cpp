@@ -26,15 +26,6 @@ bool hasSurroundingSpace(const QString &s) {
     return !s.isEmpty() && (s.front() == u' ' || s.back() == u' ');
 }
 
-QString trimSpaces(const QString &s) {
-    qsizetype b = 0, e = s.size();
-    while (b < e && s[b] == u' ')
-        ++b;
-    while (e > b && s[e - 1] == u' ')
-        --e;
-    return s.mid(b, e - b);
-}
-
 bool isLineBreak(QChar c) {
     const char16_t u = c.unicode();
     return (u >= 0x0A && u <= 0x0D) || u == 0x85 || u == 0x2028 || u == 0x2029;

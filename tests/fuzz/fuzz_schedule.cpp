@@ -9,6 +9,8 @@
 #include "beat/schedule.h"
 #include "fuzz_check.h"
 
+#include "platform/numeric.h"
+
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cmath>
@@ -28,15 +30,6 @@ QString describe(const pv2::ScheduleInput &in, int i) {
         .arg(in.fluctChecked)
         .arg(static_cast<double>(in.fluctDepth))
         .arg(i);
-}
-
-QString trimmedSpaces(const QString &s) {
-    qsizetype b = 0, e = s.size();
-    while (b < e && s[b] == u' ')
-        ++b;
-    while (e > b && s[e - 1] == u' ')
-        --e;
-    return s.mid(b, e - b);
 }
 
 // Mostly the characters a pattern is made of, so that the builder's forms are all reached.
@@ -84,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     const double L = in.trackLeft - in.ballWidth / 2.0;
     const double W = std::max(0, in.areaWidth - in.trackLeft - in.trackRight);
-    const qsizetype len = std::max<qsizetype>(1, trimmedSpaces(in.patternText).size());
+    const qsizetype len = std::max<qsizetype>(1, trimSpaces(in.patternText).size());
     const double xMax = L + W + (len - 1) / 2.0;
     for (int i = 0; i < n; ++i) {
         const pv2::BeatSlot &s = table[i];

@@ -14,6 +14,15 @@ const QByteArray kMenu = "timer=30\r\n"
                          "-\r\n"
                          "Bare line without fields\r\n"
                          "Odd parm=(2 1 1) m120 s2 a1 d0 g1 f0\r\n";
+
+// The memo is printed in white in the top part of the drawing area.
+bool memoShown(const QImage &img) {
+    for (int y = 0; y < img.height() / 4; ++y)
+        for (int x = 0; x < img.width(); ++x)
+            if (img.pixelColor(x, y) == QColor(Qt::white))
+                return true;
+    return false;
+}
 }
 
 TEST_F(MainWindowTest, StartUpReadsThePresetFile) {
@@ -66,11 +75,7 @@ TEST_F(MainWindowTest, ChoosingAPresetWhileRunningSwitchesAtOnce) {
     EXPECT_EQ(QApplication::focusWidget(), w->menu1);
     // The memo is printed in white near the top, and again when a stop completes.
     const QImage &img = w->Picture1->image();
-    bool white = false;
-    for (int y = 0; y < img.height() / 4 && !white; ++y)
-        for (int x = 0; x < img.width() && !white; ++x)
-            white = img.pixelColor(x, y) == QColor(Qt::white);
-    EXPECT_TRUE(white);
+    EXPECT_TRUE(memoShown(img));
 }
 
 TEST_F(MainWindowTest, ALineWithoutFieldsGivesExactlyTheDefaults) {
@@ -123,11 +128,7 @@ TEST_F(MainWindowTest, TheStopShowsThePresetMemoAgain) {
     const QImage &img = w->Picture1->image();
     runFor(1000);
     ASSERT_FALSE(w->beat_timer->isActive());
-    bool white = false;
-    for (int y = 0; y < img.height() / 4 && !white; ++y)
-        for (int x = 0; x < img.width() && !white; ++x)
-            white = img.pixelColor(x, y) == QColor(Qt::white);
-    EXPECT_TRUE(white);
+    EXPECT_TRUE(memoShown(img));
 }
 
 TEST_F(MainWindowTest, SaveOpensOneDialogWithTheCurrentSettingsAndReloads) {
