@@ -5,7 +5,15 @@ ifeq ($(CI),true)
 CMAKE_FLAGS += -DPULVANO2_WERROR=ON
 endif
 
-.PHONY: deps configure build run test clean
+.PHONY: deps configure build run test clean sanitize-test fuzz install package
+
+# The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer, in a build of its own.
+ASAN_BUILD ?= build-asan
+SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+# libFuzzer targets, built with clang in a build of their own; each runs FUZZ_SECONDS.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
 
 deps:
 	@scripts/install-deps
@@ -24,3 +32,32 @@ test: build
 
 clean:
 	rm -rf $(BUILD)
+
+# The program, its desktop entry and icon under PREFIX (default /usr/local).
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# A Debian package in $(BUILD).
+package: build
+	cd $(BUILD) && cpack -G DEB
+
+sanitize-test: deps
+	@cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPULVANO2_SANITIZE=ON $(CMAKE_FLAGS) >/dev/null
+	@$(SANITIZER_ENV) cmake --build $(ASAN_BUILD)
+	cd $(ASAN_BUILD) && $(SANITIZER_ENV) ctest --output-on-failure -j2
+
+fuzz: deps
+	@cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DPULVANO2_FUZZ=ON -DPULVANO2_TESTS=OFF >/dev/null
+	@cmake --build $(FUZZ_BUILD) --target pv2_fuzzers
+	@tests/fuzz/run-fuzzers $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+# Tick timing at the audio output, CPU, memory and start-up (see bench/tick_timing.cpp); a
+# minute per run. Not part of `make test`.
+.PHONY: bench
+BENCH_SECONDS ?= 60
+BENCH_RUN = $(BUILD)/bench/tick_timing --seconds $(BENCH_SECONDS) --out $(BUILD)/bench-results
+bench: build
+	$(BENCH_RUN) --pattern "1111" --tempo 120
+	$(BENCH_RUN) --pattern "3 3 2-" --tempo 200
+	$(BENCH_RUN) --pattern "2 1 1" --tempo 60
