@@ -757,7 +757,10 @@ bool frm_main::eventFilter(QObject *watched, QEvent *event) {
             btn_start->setFocus();
             return true;
         }
-        return false;
+        // Typed text means nothing to the list; a drop-down list would otherwise jump to an
+        // entry by its first letter and apply that preset.
+        const QString t = ke->text();
+        return !t.isEmpty() && t.at(0).isPrint();
     }
 
     int key = virtualKeyOf(ke);

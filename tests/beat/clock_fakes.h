@@ -79,7 +79,9 @@ struct ClockRig {
                     view,
                     timer,
                     random,
-                    [this](bool d, uint32_t due) { ticks.push_back({d, due, counter.now()}); },
+                    [this](bool d, uint32_t due) {
+                        ticks.push_back({d, due, counter.now()});
+                    },
                     [this] { return fluctChecked; },
                     [this] { return upbeat; }};
 

@@ -10,8 +10,8 @@ TEST_F(MainWindowTest, TypingIntoThePatternBoxIsCleanedKeyByKey) {
     struct Step {
         QString keys;
         QString shown;
-    } steps[] = {{"4", "4"}, {" ", "4-"}, {"4", "44"}, {" ", "44-"}, {"x", "44-"},
-                 {"2", "442"}, {"0", "4420"}};
+    } steps[] = {{"4", "4"},   {" ", "4-"},  {"4", "44"},  {" ", "44-"},
+                 {"x", "44-"}, {"2", "442"}, {"0", "4420"}};
     for (const auto &s : steps) {
         type(s.keys);
         EXPECT_EQ(w->Text1->text(), s.shown) << s.keys.toStdString();
@@ -108,7 +108,7 @@ TEST_F(MainWindowTest, ArrowKeysOnATypedTempo) {
         const char *typed;
         const char *down;
         const char *up;
-    } rows[] = {{"61", "63", "60"},   {"60", "60", "60"},   {"19", "20", "20"},
+    } rows[] = {{"61", "63", "60"},    {"60", "60", "60"},    {"19", "20", "20"},
                 {"250", "250", "250"}, {"300", "300", "250"}, {"350", "300", "250"}};
     for (const auto &r : rows) {
         for (bool up : {false, true}) {

@@ -71,8 +71,10 @@ TEST_F(MainWindowTest, BeatKeysWalkTheAllOnesPatterns) {
         const char *from;
         const char *minus;
         const char *plus;
-    } rows[] = {{"1", "1", "11"},           {"11", "1", "111"},
-                {"111111", "11111", "111111"}, {"3 3 2-", "1111", "1111"}};
+    } rows[] = {{"1", "1", "11"},
+                {"11", "1", "111"},
+                {"111111", "11111", "111111"},
+                {"3 3 2-", "1111", "1111"}};
     for (const auto &r : rows) {
         for (bool plus : {false, true}) {
             w->Text1->setText(r.from);
@@ -92,7 +94,7 @@ TEST_F(MainWindowTest, TempoKeysStepThroughTheList) {
         const char *from;
         bool up;
         const char *to;
-    } rows[] = {{"42", false, "40"},  {"43", false, "42"},  {"30", false, "20"},
+    } rows[] = {{"42", false, "40"},  {"43", false, "42"},   {"30", false, "20"},
                 {"20", false, "20"},  {"301", false, "301"}, {"42", true, "46"},
                 {"208", true, "250"}, {"299", true, "300"},  {"300", true, "300"},
                 {"19", true, "19"},   {"abc", true, "abc"}};

@@ -23,7 +23,7 @@ bool memoShown(const QImage &img) {
                 return true;
     return false;
 }
-}
+} // namespace
 
 TEST_F(MainWindowTest, StartUpReadsThePresetFile) {
     writeMenu(kMenu);
@@ -175,6 +175,8 @@ TEST_F(MainWindowTest, PresetsCanBeChosenFromTheKeyboard) {
     create();
     key(Qt::Key_M);
     ASSERT_EQ(QApplication::focusWidget(), w->menu1);
+    type("O"); // typed letters pick nothing: "Odd" stays unapplied
+    EXPECT_EQ(w->Text1->text(), "1111");
     key(Qt::Key_Down);
     EXPECT_EQ(w->Text1->text(), "3-");
     EXPECT_EQ(w->cmb_speed->currentText(), "96");
