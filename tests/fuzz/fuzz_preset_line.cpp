@@ -89,13 +89,13 @@ void roundTrip(FuzzedDataProvider &fdp) {
     if (!plain)
         return;
     const auto flag = [](bool on) { return on ? QStringLiteral("1") : QStringLiteral("0"); };
-    PV2_FUZZ_CHECK(p.title == trimSpaces(t), line + " / title " + p.title);
+    PV2_FUZZ_CHECK(p.title == pv2::trimSpaces(t), line + " / title " + p.title);
     PV2_FUZZ_CHECK(p.parm == beat, line + " / parm " + p.parm);
     PV2_FUZZ_CHECK(p.m == tempo, line + " / m " + p.m);
     PV2_FUZZ_CHECK(p.s == flag(s) && p.a == flag(a) && p.d == flag(d) && p.g == flag(g) &&
                        p.f == flag(f),
                    line);
-    PV2_FUZZ_CHECK(p.memo == trimSpaces(m), line + " / memo " + p.memo);
+    PV2_FUZZ_CHECK(p.memo == pv2::trimSpaces(m), line + " / memo " + p.memo);
 }
 
 } // namespace

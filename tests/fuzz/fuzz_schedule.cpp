@@ -77,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     const double L = in.trackLeft - in.ballWidth / 2.0;
     const double W = std::max(0, in.areaWidth - in.trackLeft - in.trackRight);
-    const qsizetype len = std::max<qsizetype>(1, trimSpaces(in.patternText).size());
+    const qsizetype len = std::max<qsizetype>(1, pv2::trimSpaces(in.patternText).size());
     const double xMax = L + W + (len - 1) / 2.0;
     for (int i = 0; i < n; ++i) {
         const pv2::BeatSlot &s = table[i];
