@@ -336,12 +336,12 @@ void frm_main::Form_Load() {
     m_settings = PresetSettings{};
     m_presetCount = 0;
 
-    const int W = width() * kTwips;
+    const int W = width() * kTwipsPerPixel;
     QWidget *anchored[] = {Label2,   cmb_speed,       btn_tap,         btn_start,
                            Frame1,   sound_switch[0], sound_switch[1], btn_tune,
                            btn_save, btn_reload,      btn_end};
     for (size_t i = 0; i < std::size(anchored); ++i)
-        rightGap[i] = W - anchored[i]->x() * kTwips;
+        rightGap[i] = W - anchored[i]->x() * kTwipsPerPixel;
 
     m_tick.openTickDevice();
     st.soundOn = true;
@@ -349,9 +349,8 @@ void frm_main::Form_Load() {
     st.isStopped = true;
     st.beatColor = 0x996644;
     st.upbeatColor = 0xFF6600;
-    // The window's own text colour only reaches what is printed on the window itself, which
-    // is nothing; the controls keep theirs.
-    m_formTextColor = colorFromBgr(0xFF0000);
+    // The window's own text colour (blue) would only reach text printed on the window itself,
+    // and nothing is; the controls keep their own colours.
     Picture1->setBackground(colorFromBgr(st.beatColor));
     st.ballWidth = 44;
     st.ballHeight = 44;
@@ -378,8 +377,8 @@ void frm_main::Form_Resize() {
     if (isMinimized())
         return;
     // Qt draws the frame itself, so the outer size here is the client size.
-    const int W = std::max(width() * kTwips, kMinOuter);
-    const int H = std::max(height() * kTwips, kMinOuter);
+    const int W = std::max(width() * kTwipsPerPixel, kMinOuter);
+    const int H = std::max(height() * kTwipsPerPixel, kMinOuter);
     const LayoutGeometry g = computeLayout(W, H, st.ballHeight);
     if (g.areaW < 1 || g.areaH < 1)
         return;

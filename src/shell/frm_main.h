@@ -131,7 +131,6 @@ public:
     static QString menuCaption();
     static QString menuUpdatedCaption();
     static QString menuMissingCaption();
-    static constexpr int kTwips = 15;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -172,7 +171,6 @@ private:
     std::array<int, 11> rightGap{};
     int m_fkeyRowTop = 0;
     QFont drawFont;
-    QColor m_formTextColor;
     QImage m_ball;
     bool m_speedSelected = false;
     bool m_inPatternUpdate = false;
