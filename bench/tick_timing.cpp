@@ -224,7 +224,7 @@ public:
     static constexpr int kFragment = 2048;
 
     bool start(const std::string &server, std::string &error) {
-        const pa_sample_spec spec{PA_SAMPLE_S16LE, static_cast<uint32_t>(kRate), 2};
+        const pa_sample_spec format{PA_SAMPLE_S16LE, static_cast<uint32_t>(kRate), 2};
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<uint32_t>(-1);
         // Reads of the backend's own block size. Small fragments make the server wake on a
@@ -234,7 +234,7 @@ public:
         int err = 0;
         const std::string device = std::string(kSink) + ".monitor";
         m_pa = pa_simple_new(server.c_str(), "pv2-bench", PA_STREAM_RECORD, device.c_str(),
-                             "tick recording", &spec, nullptr, &attr, &err);
+                             "tick recording", &format, nullptr, &attr, &err);
         if (!m_pa) {
             error = pa_strerror(err);
             return false;
