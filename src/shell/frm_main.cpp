@@ -290,11 +290,7 @@ void frm_main::createControls() {
     connect(btn_tune, &QPushButton::clicked, this, &frm_main::btn_tune_Click);
     connect(btn_tap, &QPushButton::clicked, this, [this] { btn_tap_KeyDown(191); });
     connect(Text1, &QLineEdit::textChanged, this, &frm_main::onPatternChanged);
-    connect(cmb_speed, qOverload<int>(&QComboBox::activated), this, [this](int i) {
-        cmb_speed->setEditText(cmb_speed->itemText(i));
-        m_speedSelected = true;
-        applyTempo();
-    });
+    connect(cmb_speed, qOverload<int>(&QComboBox::activated), this, &frm_main::selectSpeedEntry);
     connect(cmb_speed->lineEdit(), &QLineEdit::textEdited, this,
             [this] { m_speedSelected = false; });
     connect(menu1, qOverload<int>(&QComboBox::activated), this, &frm_main::selectPreset);
@@ -334,7 +330,6 @@ void frm_main::attachFilter(QWidget *w) {
 void frm_main::Form_Load() {
     fluctProfile = fillFluctProfile();
     m_settings = PresetSettings{};
-    m_presetCount = 0;
 
     const int W = width() * kTwipsPerPixel;
     QWidget *anchored[] = {Label2,   cmb_speed,       btn_tap,         btn_start,
@@ -355,7 +350,7 @@ void frm_main::Form_Load() {
     st.ballWidth = 44;
     st.ballHeight = 44;
 
-    m_menuText = menuCaption();
+    menu1->setPlaceholderText(menuCaption());
     setPatMenu();
     if (!m_settings.showSaveButtons) {
         btn_save->setVisible(false);
@@ -368,7 +363,7 @@ void frm_main::Form_Load() {
 }
 
 QString frm_main::menuText() const {
-    return menu1->currentIndex() >= 0 ? menu1->currentText() : m_menuText;
+    return menu1->currentIndex() >= 0 ? menu1->currentText() : menu1->placeholderText();
 }
 
 // ---- layout ----
@@ -537,8 +532,8 @@ void frm_main::btn_start_Click() {
         btn_start->setText(QStringLiteral("STOP"));
         btn_start->setFocus();
         st.isStopped = false;
-        st.curBeat = static_cast<int16_t>(st.beatsPerBar - 1);
         rebuildBeats();
+        // The first interval is the bar's last beat, so the first beat reached is beat 0.
         st.curBeat = static_cast<int16_t>(std::clamp<int>(st.beatsPerBar - 1, 0, kMaxBeats - 1));
         B_Disp();
         armBeatTimer();
@@ -579,8 +574,12 @@ void frm_main::speedArrow(bool up) {
         index = std::clamp(cmb_speed->currentIndex() + (up ? -1 : 1), 0, cmb_speed->count() - 1);
     else
         index = arrowSelection(cmb_speed->currentText(), up);
-    if (index < 0)
-        return;
+    if (index >= 0)
+        selectSpeedEntry(index);
+}
+
+// A list entry becomes the tempo, from the next beat on.
+void frm_main::selectSpeedEntry(int index) {
     cmb_speed->setCurrentIndex(index);
     cmb_speed->setEditText(cmb_speed->itemText(index));
     m_speedSelected = true;
@@ -612,12 +611,8 @@ bool frm_main::speedKeyPress(QKeyEvent *event) {
 void frm_main::tempoStep(bool up) {
     const auto index = up ? tempoStepUpIndex(cmb_speed->currentText())
                           : tempoStepDownIndex(cmb_speed->currentText());
-    if (!index)
-        return;
-    cmb_speed->setCurrentIndex(*index);
-    cmb_speed->setEditText(cmb_speed->itemText(*index));
-    m_speedSelected = true;
-    applyTempo();
+    if (index)
+        selectSpeedEntry(*index);
 }
 
 // ---- tap ----
@@ -647,14 +642,9 @@ void frm_main::beatStep(bool plus) {
     onPatternChanged();
 }
 
+// The options' own handling sets soundOn.
 void frm_main::soundToggle() {
-    if (st.soundOn) {
-        st.soundOn = false;
-        sound_switch[1]->setChecked(true);
-    } else {
-        st.soundOn = true;
-        sound_switch[0]->setChecked(true);
-    }
+    sound_switch[st.soundOn ? 1 : 0]->setChecked(true);
 }
 
 void frm_main::helpCommand() {
@@ -783,20 +773,14 @@ void frm_main::setPatMenu() {
                        QDir(m_services.workDir).filePath(QStringLiteral("menu.txt")), m_settings);
     presets = std::move(list.presets);
     menu1->addItems(list.listTexts);
-    m_presetCount = static_cast<int16_t>(menu1->count());
     menu1->setCurrentIndex(-1);
-    if (!list.ok) {
-        m_settings.showSaveButtons = true;
-        m_menuText = menuMissingCaption();
-    }
-    menu1->setPlaceholderText(m_menuText);
+    if (!list.ok)
+        menu1->setPlaceholderText(menuMissingCaption());
 }
 
 void frm_main::btn_reload_Click() {
     setPatMenu();
-    m_menuText = menuUpdatedCaption();
-    menu1->setCurrentIndex(-1);
-    menu1->setPlaceholderText(m_menuText);
+    menu1->setPlaceholderText(menuUpdatedCaption());
     menu1->setFocus();
 }
 

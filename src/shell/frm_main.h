@@ -93,7 +93,7 @@ public:
     const FluctProfile &fluctProfileTable() const { return fluctProfile; }
     const std::array<int16_t, 31> &digitStartTable() const { return digitStart; }
     const std::vector<PresetRecord> &presetRecords() const { return presets; }
-    int16_t presetCount() const { return m_presetCount; }
+    int16_t presetCount() const { return static_cast<int16_t>(presets.size()); }
     const PresetSettings &settings() const { return m_settings; }
     QString presetMemo() const { return m_presetMemo; }
     // What menu1 shows while no entry is picked.
@@ -149,6 +149,7 @@ private:
     void helpCommand();
     void soundToggle();
     void tempoStep(bool up);
+    void selectSpeedEntry(int index);
     void beatStep(bool plus);
     void setTapColour(const QColor &c);
     void attachFilter(QWidget *w);
@@ -164,9 +165,7 @@ private:
     FluctProfile fluctProfile{};
     PresetSettings m_settings;
     std::vector<PresetRecord> presets;
-    int16_t m_presetCount = 0;
     QString m_presetMemo;
-    QString m_menuText;
     std::array<int16_t, 31> digitStart{};
     std::array<int, 11> rightGap{};
     int m_fkeyRowTop = 0;
