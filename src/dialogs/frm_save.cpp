@@ -14,15 +14,6 @@
 
 namespace pv2 {
 
-namespace {
-QRect twRect(int l, int t, int w, int h) {
-    return twipsRect(l, t, w, h);
-}
-QFont pgothic(double pt) {
-    return designFont("MS PGothic", pt);
-}
-} // namespace
-
 QString frm_save::dateTimeText(const QDateTime &dt) {
     const QLocale loc = QLocale::system();
     const QString date = loc.toString(dt.date(), QLocale::ShortFormat);
@@ -43,45 +34,45 @@ frm_save::frm_save(const SaveSnapshot &snapshot, FileAccess &files, QString path
       m_onSaved(std::move(onSaved)) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Save"));
-    setGeometry(twRect(3420, 4110, 8010, 3990));
+    setGeometry(twipsRect(3420, 4110, 8010, 3990));
 
     title = new QLineEdit(this);
-    title->setGeometry(twRect(1320, 1800, 4335, 420));
-    title->setFont(pgothic(14.25));
+    title->setGeometry(twipsRect(1320, 1800, 4335, 420));
+    title->setFont(designFont("MS PGothic", 14.25));
     memo = new QLineEdit(this);
-    memo->setGeometry(twRect(1320, 2520, 6135, 375));
-    memo->setFont(pgothic(12));
+    memo->setGeometry(twipsRect(1320, 2520, 6135, 375));
+    memo->setFont(designFont("MS PGothic", 12));
     btn_save = new QPushButton(QStringLiteral("Save"), this);
-    btn_save->setGeometry(twRect(4200, 3120, 1335, 495));
+    btn_save->setGeometry(twipsRect(4200, 3120, 1335, 495));
     btn_cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    btn_cancel->setGeometry(twRect(6000, 3120, 1335, 495));
+    btn_cancel->setGeometry(twipsRect(6000, 3120, 1335, 495));
     beat = new QLineEdit(this);
-    beat->setGeometry(twRect(1320, 120, 1455, 375));
+    beat->setGeometry(twipsRect(1320, 120, 1455, 375));
     tempo = new QLineEdit(this);
-    tempo->setGeometry(twRect(1320, 600, 735, 375));
+    tempo->setGeometry(twipsRect(1320, 600, 735, 375));
     chkS = new QCheckBox(QStringLiteral("Sound"), this);
-    chkS->setGeometry(twRect(3240, 120, 975, 255));
+    chkS->setGeometry(twipsRect(3240, 120, 975, 255));
     chkA = new QCheckBox(QStringLiteral("Pulvano"), this);
-    chkA->setGeometry(twRect(3240, 480, 975, 255));
+    chkA->setGeometry(twipsRect(3240, 480, 975, 255));
     chkG = new QCheckBox(QStringLiteral("Guide Line"), this);
-    chkG->setGeometry(twRect(4320, 120, 1335, 255));
+    chkG->setGeometry(twipsRect(4320, 120, 1335, 255));
     chkD = new QCheckBox(QStringLiteral("Beat Number"), this);
-    chkD->setGeometry(twRect(3240, 840, 1455, 255));
+    chkD->setGeometry(twipsRect(3240, 840, 1455, 255));
     chkF = new QCheckBox(QStringLiteral("Fluctuation"), this);
-    chkF->setGeometry(twRect(4320, 480, 1335, 255));
+    chkF->setGeometry(twipsRect(4320, 480, 1335, 255));
     Label1 = new QLabel(QStringLiteral("Title"), this);
-    Label1->move(twRect(360, 1920, 0, 0).topLeft());
-    Label1->setFont(pgothic(15.75));
+    Label1->move(twipsRect(360, 1920, 0, 0).topLeft());
+    Label1->setFont(designFont("MS PGothic", 15.75));
     Label1->adjustSize();
     Label2 = new QLabel(QStringLiteral("Memo"), this);
-    Label2->move(twRect(360, 2520, 0, 0).topLeft());
-    Label2->setFont(pgothic(14.25));
+    Label2->move(twipsRect(360, 2520, 0, 0).topLeft());
+    Label2->setFont(designFont("MS PGothic", 14.25));
     Label2->adjustSize();
     Label3 = new QLabel(QStringLiteral("BEAT"), this);
-    Label3->move(twRect(600, 240, 0, 0).topLeft());
+    Label3->move(twipsRect(600, 240, 0, 0).topLeft());
     Label3->adjustSize();
     Label4 = new QLabel(QStringLiteral("TEMPO"), this);
-    Label4->move(twRect(600, 720, 0, 0).topLeft());
+    Label4->move(twipsRect(600, 720, 0, 0).topLeft());
     Label4->adjustSize();
 
     QWidget *order[] = {title, memo, btn_save, btn_cancel, beat, tempo,

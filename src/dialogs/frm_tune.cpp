@@ -13,9 +13,6 @@
 namespace pv2 {
 
 namespace {
-QRect twRect(int l, int t, int w, int h) {
-    return twipsRect(l, t, w, h);
-}
 
 // Channel fine tuning per step: coarse (controller 6) and fine (controller 38).
 constexpr int kCoarse[7] = {76, 73, 69, 64, 60, 58, 56};
@@ -29,24 +26,24 @@ frm_tune::frm_tune(SendFn send, QWidget *owner)
       m_send(std::move(send)) {
     setWindowTitle(QStringLiteral("Calibration"));
     setFont(designFont("MS UI Gothic", 9));
-    setFixedSize(twRect(0, 0, 4980, 2400).size());
+    setFixedSize(twipsRect(0, 0, 4980, 2400).size());
     setWindowModality(Qt::ApplicationModal);
 
     btn_tune_on = new QPushButton(QStringLiteral("A"), this);
-    btn_tune_on->setGeometry(twRect(1680, 360, 1215, 735));
+    btn_tune_on->setGeometry(twipsRect(1680, 360, 1215, 735));
     btn_tune_on->setFont(designFont("MS UI Gothic", 18, true));
     btn_tune_close = new QPushButton(QStringLiteral("Close"), this);
-    btn_tune_close->setGeometry(twRect(1680, 1560, 2775, 495));
+    btn_tune_close->setGeometry(twipsRect(1680, 1560, 2775, 495));
     btn_tune_close->setFont(designFont("MS UI Gothic", 15.75));
     btn_tune_B = new QPushButton(QStringLiteral("B-flat"), this);
-    btn_tune_B->setGeometry(twRect(3360, 360, 1095, 735));
+    btn_tune_B->setGeometry(twipsRect(3360, 360, 1095, 735));
     btn_tune_B->setFont(designFont("MS UI Gothic", 18));
     Frame1 = new QGroupBox(QStringLiteral("Pitch[Hz]"), this);
-    Frame1->setGeometry(twRect(240, 240, 1095, 2055));
+    Frame1->setGeometry(twipsRect(240, 240, 1095, 2055));
     Frame1->setFont(designFont("MS PGothic", 9));
     for (int i = 0; i < 7; ++i) {
         auto *o = new QRadioButton(QString::fromLatin1(kCaptions[i]), this);
-        o->setGeometry(twRect(480, 480 + 240 * i, 735, 255));
+        o->setGeometry(twipsRect(480, 480 + 240 * i, 735, 255));
         o->setFont(designFont("MS PGothic", 9));
         Hz_switch[i] = o;
         connect(o, &QRadioButton::clicked, this, [this, i] { Hz_switch_Click(i); });
@@ -81,7 +78,7 @@ void frm_tune::openModal() {
     tonePlaying = false;
     m_offSent = false;
     // The position is that of the client area, not of the frame.
-    setGeometry(twRect(6330, 5520, 4980, 2400));
+    setGeometry(twipsRect(6330, 5520, 4980, 2400));
     tune_timer->start();
     show();
     // Each opening starts like a freshly created window, with the focus on the first control.

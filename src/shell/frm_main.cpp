@@ -38,13 +38,6 @@ constexpr int kDesignClientW = 10770;
 constexpr int kDesignClientH = 9060;
 constexpr int kMinOuter = 8000;
 
-int px(int twips) {
-    return twipsToPixels(twips);
-}
-QRect twRect(int l, int t, int w, int h) {
-    return twipsRect(l, t, w, h);
-}
-
 // Windows virtual-key codes, which the dispatcher's table is written in.
 int virtualKeyOf(const QKeyEvent *e) {
     const int k = e->key();
@@ -152,9 +145,9 @@ QString frm_main::menuMissingCaption() {
 frm_main::frm_main(const Services &services, QWidget *parent)
     : QWidget(parent), m_services(services), m_tick(services.midi, services.boxes) {
     setWindowTitle(QStringLiteral("Pulvano2"));
-    resize(px(kDesignClientW), px(kDesignClientH));
-    move(px(2550), px(1740));
-    setMinimumSize(px(kMinOuter) + 1, px(kMinOuter) + 1);
+    resize(twipsToPixels(kDesignClientW), twipsToPixels(kDesignClientH));
+    move(twipsToPixels(2550), twipsToPixels(1740));
+    setMinimumSize(twipsToPixels(kMinOuter) + 1, twipsToPixels(kMinOuter) + 1);
     createControls();
     m_timerAdapter = std::make_unique<QtBeatTimer>(beat_timer);
     m_view = std::make_unique<MainBallView>(*this);
@@ -201,39 +194,39 @@ void frm_main::createControls() {
     };
 
     // Created in tab order.
-    btn_start = button(QStringLiteral("START"), twRect(9600, 2160, 1095, 495));
+    btn_start = button(QStringLiteral("START"), twipsRect(9600, 2160, 1095, 495));
     btn_start->setFont(designFont("MS UI Gothic", 12, true));
     Frame1 = new QGroupBox(QStringLiteral("Tick Sound"), this);
-    Frame1->setGeometry(twRect(9600, 3120, 1095, 855));
+    Frame1->setGeometry(twipsRect(9600, 3120, 1095, 855));
     Frame1->setFont(designFont("MS UI Gothic", 9));
     Frame1->lower();
     sound_switch[0] = new QRadioButton(QStringLiteral("ON"), this);
-    sound_switch[0]->setGeometry(twRect(9840, 3360, 615, 255));
+    sound_switch[0]->setGeometry(twipsRect(9840, 3360, 615, 255));
     sound_switch[1] = new QRadioButton(QStringLiteral("OFF"), this);
-    sound_switch[1]->setGeometry(twRect(9840, 3600, 735, 255));
+    sound_switch[1]->setGeometry(twipsRect(9840, 3600, 735, 255));
     for (auto *o : sound_switch)
         o->setFont(designFont("MS UI Gothic", 9));
     sound_switch[0]->setChecked(true);
-    btn_tune = button(QStringLiteral("CALIB"), twRect(9600, 4080, 1095, 495));
-    btn_save = button(QStringLiteral("Save"), twRect(9600, 4800, 1095, 255));
-    btn_reload = button(QStringLiteral("Reload"), twRect(9600, 5160, 1095, 255));
-    btn_end = button(QStringLiteral("Exit"), twRect(9600, 7080, 1095, 495));
+    btn_tune = button(QStringLiteral("CALIB"), twipsRect(9600, 4080, 1095, 495));
+    btn_save = button(QStringLiteral("Save"), twipsRect(9600, 4800, 1095, 255));
+    btn_reload = button(QStringLiteral("Reload"), twipsRect(9600, 5160, 1095, 255));
+    btn_end = button(QStringLiteral("Exit"), twipsRect(9600, 7080, 1095, 495));
     for (auto *b : {btn_tune, btn_save, btn_end})
         b->setFont(designFont("MS UI Gothic", 9));
-    chkBmark = check(QStringLiteral("Check1"), twRect(0, 7800, 255, 255));
-    L3check = check(QString(), twRect(0, 2040, 255, 255));
+    chkBmark = check(QStringLiteral("Check1"), twipsRect(0, 7800, 255, 255));
+    L3check = check(QString(), twipsRect(0, 2040, 255, 255));
     menu1 = new QComboBox(this);
-    menu1->setGeometry(twRect(360, 360, 4335, 435));
+    menu1->setGeometry(twipsRect(360, 360, 4335, 435));
     menu1->setFont(designFont("MS PGothic", 15.75));
     Text1 = new QLineEdit(QStringLiteral("1111"), this);
-    Text1->setGeometry(twRect(4800, 360, 3255, 495));
+    Text1->setGeometry(twipsRect(4800, 360, 3255, 495));
     Text1->setFont(designFont("MS UI Gothic", 18));
     Text1->setMaxLength(15);
     Text1->setAttribute(Qt::WA_InputMethodEnabled, false);
-    chkVar = check(QStringLiteral("fluct."), twRect(5640, 0, 975, 255));
+    chkVar = check(QStringLiteral("fluct."), twipsRect(5640, 0, 975, 255));
     chkVar->setFont(designFont("MS UI Gothic", 9));
-    BGdisp = check(QString(), twRect(9120, 1200, 195, 180));
-    btn_tap = button(QStringLiteral("TAP"), twRect(9600, 120, 1095, 735));
+    BGdisp = check(QString(), twipsRect(9120, 1200, 195, 180));
+    btn_tap = button(QStringLiteral("TAP"), twipsRect(9600, 120, 1095, 735));
     btn_tap->setFont(designFont("MS PGothic", 14.25));
     btn_tap->setAutoFillBackground(true);
     cmb_speed = new QComboBox(this);
@@ -242,26 +235,26 @@ void frm_main::createControls() {
     cmb_speed->setCompleter(nullptr);
     cmb_speed->lineEdit()->setContextMenuPolicy(Qt::NoContextMenu);
     cmb_speed->lineEdit()->setAcceptDrops(false);
-    cmb_speed->setGeometry(twRect(9600, 1440, 1095, 480));
+    cmb_speed->setGeometry(twipsRect(9600, 1440, 1095, 480));
     cmb_speed->setFont(designFont("MS PGothic", 18));
     cmb_speed->setEditText(QStringLiteral("80"));
 
     Picture1 = new PictureBox(this);
-    Picture1->setGeometry(twRect(360, 1080, 9135, 6495));
+    Picture1->setGeometry(twipsRect(360, 1080, 9135, 6495));
     Picture1->setBackground(colorFromBgr(0xFF0000));
     Picture2 = new PictureBox(this);
-    Picture2->setGeometry(twRect(360, 7680, 9135, 615));
+    Picture2->setGeometry(twipsRect(360, 7680, 9135, 615));
     Picture2->setFont(designFont("MS UI Gothic", 20.25));
     Picture2->setBackground(palette().color(QPalette::Base));
     BGdisp->raise();
 
-    Label1 = label(QStringLiteral("BEAT"), twRect(4800, 0, 1215, 375));
-    Label2 = label(QStringLiteral("TEMPO"), twRect(9600, 1080, 1215, 375));
-    Label3 = label(QStringLiteral("MENU"), twRect(360, 0, 1695, 375));
+    Label1 = label(QStringLiteral("BEAT"), twipsRect(4800, 0, 1215, 375));
+    Label2 = label(QStringLiteral("TEMPO"), twipsRect(9600, 1080, 1215, 375));
+    Label3 = label(QStringLiteral("MENU"), twipsRect(360, 0, 1695, 375));
     for (auto *l : {Label1, Label2, Label3})
         l->setFont(designFont("MS UI Gothic", 15.75));
     chkVar->raise();
-    CursorImage = label(QString(), twRect(480, 6720, 3255, 735));
+    CursorImage = label(QString(), twipsRect(480, 6720, 3255, 735));
     CursorImage->hide();
 
     static const char *captions[8] = {"HELP",       "BEAT-",  "BEAT+",  "TAP",
@@ -269,7 +262,8 @@ void frm_main::createControls() {
     static const int lefts[8] = {360, 1320, 2280, 3240, 4440, 5880, 6960, 8040};
     static const int widths[8] = {855, 850, 855, 855, 1335, 975, 975, 1575};
     for (int i = 0; i < 8; ++i) {
-        btn_f[i] = button(QString::fromLatin1(captions[i]), twRect(lefts[i], 8400, widths[i], 300));
+        btn_f[i] =
+            button(QString::fromLatin1(captions[i]), twipsRect(lefts[i], 8400, widths[i], 300));
         btn_f[i]->setFocusPolicy(Qt::ClickFocus);
         const int code = 112 + i;
         connect(btn_f[i], &QPushButton::clicked, this, [this, code] {
@@ -377,19 +371,19 @@ void frm_main::Form_Resize() {
     const LayoutGeometry g = computeLayout(W, H, st.ballHeight);
     if (g.areaW < 1 || g.areaH < 1)
         return;
-    Picture1->setGeometry(twRect(360, 1080, g.areaW, g.areaH));
-    Picture2->setGeometry(twRect(360, g.picture2Top, g.areaW, 840));
-    BGdisp->move(px(g.bgLeft), px(g.bgTop));
-    btn_end->move(px(W - rightGap[10]), px(g.endTop));
+    Picture1->setGeometry(twipsRect(360, 1080, g.areaW, g.areaH));
+    Picture2->setGeometry(twipsRect(360, g.picture2Top, g.areaW, 840));
+    BGdisp->move(twipsToPixels(g.bgLeft), twipsToPixels(g.bgTop));
+    btn_end->move(twipsToPixels(W - rightGap[10]), twipsToPixels(g.endTop));
     QWidget *anchored[] = {Label2,          cmb_speed,       btn_tap,  btn_start, Frame1,
                            sound_switch[0], sound_switch[1], btn_tune, btn_save,  btn_reload};
     for (size_t i = 0; i < std::size(anchored); ++i)
-        anchored[i]->move(px(W - rightGap[i]), anchored[i]->y());
+        anchored[i]->move(twipsToPixels(W - rightGap[i]), anchored[i]->y());
     m_fkeyRowTop = g.fkeyRowTop;
     for (auto *b : btn_f)
-        b->move(b->x(), px(m_fkeyRowTop));
-    L3check->move(px(100), px(g.l3Top));
-    chkBmark->move(px(100), px(g.bmarkTop));
+        b->move(b->x(), twipsToPixels(m_fkeyRowTop));
+    L3check->move(twipsToPixels(100), twipsToPixels(g.l3Top));
+    chkBmark->move(twipsToPixels(100), twipsToPixels(g.bmarkTop));
     rebuildBeats();
     B_Disp();
 }
