@@ -2,6 +2,9 @@
 
 #include "audio_clock_map.h"
 #include "numeric.h"
+#if defined(PV2_HAVE_PULSE_STREAM)
+#include "pulse_stream.h"
+#endif
 #include "tick_counter.h"
 #include "timed_message_queue.h"
 
@@ -84,6 +87,9 @@ struct FluidSynthMidiOut::Impl {
     fluid_settings_t *settings = nullptr;
     fluid_synth_t *synth = nullptr;
     fluid_audio_driver_t *driver = nullptr;
+#if defined(PV2_HAVE_PULSE_STREAM)
+    std::unique_ptr<PulseStream> pulse;
+#endif
     std::string soundFont;
     std::string audioDriver;
 
@@ -125,6 +131,10 @@ struct FluidSynthMidiOut::Impl {
     size_t tickIndex(uint32_t packed) const;
     bool placeTick(const TimedMessageQueue::Placed &p, int64_t first);
     void process(int frames, float *left, float *right);
+    // The output asks for this many frames next: what the clock map learns from.
+    void request(int frames);
+    void fill(int frames, float *left, float *right);
+    bool playing() const;
     void renderSynth(float *left, float *right, int from, int to);
     void mixVoices(float *left, float *right, int64_t first, int frames);
     void release();
@@ -180,6 +190,22 @@ bool FluidSynthMidiOut::Impl::startDriver() {
         if (name.empty() || std::find(tried.begin(), tried.end(), name) != tried.end())
             continue;
         tried.push_back(name);
+        if (name == kPulseStream) {
+#if defined(PV2_HAVE_PULSE_STREAM)
+            auto stream = std::make_unique<PulseStream>();
+            double rate = options.sampleRate;
+            fluid_settings_getnum(settings, "synth.sample-rate", &rate);
+            PulseStream::Callbacks callbacks;
+            callbacks.request = [this](int frames) { request(frames); };
+            callbacks.fill = [this](float *l, float *r, int frames) { fill(frames, l, r); };
+            if (stream->open(rate, options.periodSize, std::move(callbacks))) {
+                pulse = std::move(stream);
+                audioDriver = name;
+                return true;
+            }
+#endif
+            continue;
+        }
         if (fluid_settings_setstr(settings, "audio.driver", name.c_str()) != FLUID_OK)
             continue;
         driver = new_fluid_audio_driver2(settings, &Impl::audioCallback, this);
@@ -351,8 +377,16 @@ void FluidSynthMidiOut::Impl::mixVoices(float *left, float *right, int64_t first
 }
 
 void FluidSynthMidiOut::Impl::process(int frames, float *left, float *right) {
+    request(frames);
+    fill(frames, left, right);
+}
+
+void FluidSynthMidiOut::Impl::request(int frames) {
+    clockMap->observe(clock(), framePos + frames);
+}
+
+void FluidSynthMidiOut::Impl::fill(int frames, float *left, float *right) {
     const int64_t first = framePos;
-    clockMap->observe(clock(), first + frames);
     queue.take(*clockMap, delayNs.load(std::memory_order_relaxed), first, frames, placed);
     if (synthTouched.exchange(false))
         synthIdle = false;
@@ -384,8 +418,19 @@ void FluidSynthMidiOut::Impl::process(int frames, float *left, float *right) {
     streamJumps.store(clockMap->jumps(), std::memory_order_relaxed);
 }
 
+bool FluidSynthMidiOut::Impl::playing() const {
+#if defined(PV2_HAVE_PULSE_STREAM)
+    if (pulse)
+        return true;
+#endif
+    return driver != nullptr;
+}
+
 void FluidSynthMidiOut::Impl::release() {
-    // The driver pulls from the synth on its own thread: stop it first.
+    // The output pulls from the synth on its own thread: stop it first.
+#if defined(PV2_HAVE_PULSE_STREAM)
+    pulse.reset();
+#endif
     if (driver)
         delete_fluid_audio_driver(driver);
     if (synth)
@@ -521,16 +566,21 @@ FluidSynthMidiOut::Stats FluidSynthMidiOut::stats() const {
     return s;
 }
 
-void FluidSynthMidiOut::render(float *left, float *right, int frames) {
+void FluidSynthMidiOut::render(float *left, float *right, int frames, int fillFrames) {
     if (frames <= 0)
         return;
     Impl &d = *m_impl;
-    if (!d.synth || d.driver) {
+    if (!d.synth || d.playing()) {
         std::fill(left, left + frames, 0.0f);
         std::fill(right, right + frames, 0.0f);
         return;
     }
-    d.process(frames, left, right);
+    d.request(frames);
+    const int step = fillFrames > 0 ? fillFrames : frames;
+    for (int done = 0; done < frames; done += step) {
+        const int n = std::min(step, frames - done);
+        d.fill(n, left + done, right + done);
+    }
 }
 
 } // namespace pv2

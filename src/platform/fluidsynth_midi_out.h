@@ -18,13 +18,18 @@ namespace pv2 {
 // the synthesizer would start only at its next 64-frame block.
 class FluidSynthMidiOut : public MidiOut {
 public:
+    static constexpr const char *kPulseStream = "pulse-stream";
+
     struct Options {
         // The first file that loads is used.
         std::vector<std::string> soundFonts = {"/usr/share/sounds/sf2/default-GM.sf2",
                                                "/usr/share/sounds/sf2/TimGM6mb.sf2",
                                                "/usr/share/sounds/sf2/FluidR3_GM.sf2"};
-        // Tried in order; an empty name stands for FluidSynth's own default driver.
-        std::vector<std::string> audioDrivers = {"", "pulseaudio", "pipewire", "alsa", "jack"};
+        // Tried in order; an empty name stands for FluidSynth's own default driver, and
+        // kPulseStream for this program's own stream to a PulseAudio or PipeWire server, which
+        // wakes the process half as often as FluidSynth's way there through ALSA.
+        std::vector<std::string> audioDrivers = {kPulseStream, "",         "pulseaudio",
+                                                 "pipewire",   "alsa",     "jack"};
         double sampleRate = 44100.0;
         // No audio driver: the caller pulls the sound out with render().
         bool offline = false;
@@ -84,8 +89,9 @@ public:
     Stats stats() const;
 
     // Offline only: renders the next frames, timed messages included. Silence while closed or
-    // when a driver plays.
-    void render(float *left, float *right, int frames);
+    // when a driver plays. With fillFrames, the frames are asked for at once and delivered that
+    // many at a time, as a sound server's stream takes them.
+    void render(float *left, float *right, int frames, int fillFrames = 0);
 
 private:
     struct Impl;

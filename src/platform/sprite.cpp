@@ -33,8 +33,10 @@ void drawSprite(QImage &dst, const QImage &sprite, int x, int y, int w, int h) {
     if (target.isEmpty() || sprite.width() < 2 * w || sprite.height() < h ||
         dst.format() != QImage::Format_RGB32 || sprite.format() != QImage::Format_RGB32)
         return;
+    uchar *bits = dst.bits();
+    const qsizetype stride = dst.bytesPerLine();
     for (int row = target.top(); row <= target.bottom(); ++row) {
-        auto *d = reinterpret_cast<QRgb *>(dst.scanLine(row));
+        auto *d = reinterpret_cast<QRgb *>(bits + row * stride);
         const auto *src = reinterpret_cast<const QRgb *>(sprite.constScanLine(row - y));
         for (int col = target.left(); col <= target.right(); ++col) {
             const int sx = col - x;

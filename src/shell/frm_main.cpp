@@ -275,7 +275,7 @@ void frm_main::createControls() {
     beat_timer = new QTimer(this);
     beat_timer->setTimerType(Qt::PreciseTimer);
     beat_timer->setInterval(16);
-    connect(beat_timer, &QTimer::timeout, this, [this] { m_clock->onTimer(); });
+    connect(beat_timer, &QTimer::timeout, this, &frm_main::beatTimerFired);
 
     connect(btn_start, &QPushButton::clicked, this, &frm_main::btn_start_Click);
     connect(btn_end, &QPushButton::clicked, this, &frm_main::btn_end_Click);
@@ -554,6 +554,12 @@ void frm_main::btn_start_KeyDown(int keyCode) {
         btn_start_Click();
         btn_start->setFocus();
     }
+}
+
+void frm_main::beatTimerFired() {
+    Picture1->beginFrame();
+    m_clock->onTimer();
+    Picture1->endFrame();
 }
 
 void frm_main::armBeatTimer() {

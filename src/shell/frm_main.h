@@ -89,6 +89,8 @@ public:
 
     EngineState &state() { return st; }
     BeatClock &clock() { return *m_clock; }
+    // What each firing of beat_timer does: one step of the clock, shown as one frame.
+    void beatTimerFired();
     TickSound &tickSound() { return m_tick; }
     const FluctProfile &fluctProfileTable() const { return fluctProfile; }
     const std::array<int16_t, 31> &digitStartTable() const { return digitStart; }

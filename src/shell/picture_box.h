@@ -2,8 +2,11 @@
 
 #include <QColor>
 #include <QImage>
-#include <QRegion>
+#include <QRect>
+#include <QVarLengthArray>
 #include <QWidget>
+
+class QRegion;
 
 namespace pv2 {
 
@@ -23,14 +26,36 @@ public:
     // Whoever draws into image() says where, so the next clear() erases it.
     void markDrawn(const QRect &r);
 
+    // Between these, changes are collected and shown at once at the end, copied straight into
+    // the window's backing store when nothing lies on top of them: a frame of the ball then
+    // costs a copy of two small rectangles instead of a pass of the toolkit's painting.
+    void beginFrame() { m_inFrame = true; }
+    void endFrame();
+    // Frames shown by the direct copy, and by the toolkit's painting.
+    int directFrames() const { return m_directFrames; }
+    int paintedFrames() const { return m_paintedFrames; }
+
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
 
 private:
+    // A few rectangles; more than that are merged into their bounding box. Clearing the box
+    // only rewrites background where nothing was drawn.
+    using Rects = QVarLengthArray<QRect, 4>;
+    static void add(Rects &rects, const QRect &r);
+    static QRegion regionOf(const Rects &rects);
+
+    void changed(const QRect &r);
+    bool copyToBackingStore(const Rects &rects);
+
     QImage m_image;
     QColor m_background = Qt::white;
-    QRegion m_drawn;
+    Rects m_drawn;
+    Rects m_frameDirty;
+    bool m_inFrame = false;
+    int m_directFrames = 0;
+    int m_paintedFrames = 0;
 };
 
 // Colours are kept as 0x00BBGGRR values.

@@ -63,7 +63,7 @@ protected:
     // One timer firing at now + ms.
     void fire(int ms) {
         counter.advance(ms);
-        w->clock().onTimer();
+        w->beatTimerFired();
     }
     void runFor(int ms, int step = 5) {
         for (int t = 0; t < ms && w->beat_timer->isActive(); t += step)

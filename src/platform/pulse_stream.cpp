@@ -1,0 +1,177 @@
+#include "pulse_stream.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+#include <vector>
+
+namespace pv2 {
+
+namespace {
+constexpr pa_usec_t kConnectTimeout = 3 * PA_USEC_PER_SEC;
+constexpr size_t kFrameBytes = 2 * sizeof(float);
+} // namespace
+
+struct PulseStream::Impl {
+    Callbacks callbacks;
+    pa_threaded_mainloop *loop = nullptr;
+    pa_context *context = nullptr;
+    pa_stream *stream = nullptr;
+    pa_time_event *timer = nullptr;
+    bool timedOut = false;
+    std::vector<float> left, right, interleaved;
+
+    static void contextChanged(pa_context *, void *data) {
+        pa_threaded_mainloop_signal(static_cast<Impl *>(data)->loop, 0);
+    }
+    static void streamChanged(pa_stream *, void *data) {
+        pa_threaded_mainloop_signal(static_cast<Impl *>(data)->loop, 0);
+    }
+    static void expired(pa_mainloop_api *, pa_time_event *, const struct timeval *, void *data) {
+        auto *d = static_cast<Impl *>(data);
+        d->timedOut = true;
+        pa_threaded_mainloop_signal(d->loop, 0);
+    }
+    static void writable(pa_stream *s, size_t bytes, void *data) {
+        static_cast<Impl *>(data)->write(s, bytes);
+    }
+
+    void write(pa_stream *s, size_t bytes) {
+        int frames = static_cast<int>(bytes / kFrameBytes);
+        if (frames <= 0)
+            return;
+        callbacks.request(frames);
+        while (frames > 0) {
+            const int n = std::min(frames, kMaxFill);
+            callbacks.fill(left.data(), right.data(), n);
+            for (int i = 0; i < n; ++i) {
+                interleaved[2 * size_t(i)] = left[size_t(i)];
+                interleaved[2 * size_t(i) + 1] = right[size_t(i)];
+            }
+            if (pa_stream_write(s, interleaved.data(), size_t(n) * kFrameBytes, nullptr, 0,
+                                PA_SEEK_RELATIVE) < 0)
+                return;
+            frames -= n;
+        }
+    }
+
+    // With the loop locked: waits until ready() says true (connected) or false (failed).
+    template <typename Ready> bool waitFor(Ready ready) {
+        timedOut = false;
+        timer = pa_context_rttime_new(context, pa_rtclock_now() + kConnectTimeout, expired, this);
+        bool ok = false;
+        for (;;) {
+            const int r = ready();
+            if (r >= 0) {
+                ok = r == 1;
+                break;
+            }
+            if (timedOut)
+                break;
+            pa_threaded_mainloop_wait(loop);
+        }
+        if (timer)
+            pa_threaded_mainloop_get_api(loop)->time_free(timer);
+        timer = nullptr;
+        return ok;
+    }
+
+    bool connect(double sampleRate, int blockFrames) {
+        context = pa_context_new(pa_threaded_mainloop_get_api(loop), "Pulvano2");
+        if (!context)
+            return false;
+        pa_context_set_state_callback(context, contextChanged, this);
+        if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+            return false;
+        const bool connected = waitFor([this] {
+            const pa_context_state_t s = pa_context_get_state(context);
+            return s == PA_CONTEXT_READY ? 1 : PA_CONTEXT_IS_GOOD(s) ? -1 : 0;
+        });
+        if (!connected)
+            return false;
+
+        const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(sampleRate), 2};
+        stream = pa_stream_new(context, "Pulvano2", &format, nullptr);
+        if (!stream)
+            return false;
+        pa_stream_set_state_callback(stream, streamChanged, this);
+        pa_stream_set_write_callback(stream, writable, this);
+        pa_buffer_attr attr{};
+        const auto block = static_cast<uint32_t>(blockFrames * kFrameBytes);
+        attr.maxlength = static_cast<uint32_t>(-1);
+        attr.tlength = 2 * block;
+        attr.prebuf = static_cast<uint32_t>(-1);
+        attr.minreq = block;
+        attr.fragsize = static_cast<uint32_t>(-1);
+        // The whole latency is the two blocks, as with a sound card's own buffer.
+        if (pa_stream_connect_playback(stream, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr,
+                                       nullptr) < 0)
+            return false;
+        return waitFor([this] {
+            const pa_stream_state_t s = pa_stream_get_state(stream);
+            return s == PA_STREAM_READY ? 1 : PA_STREAM_IS_GOOD(s) ? -1 : 0;
+        });
+    }
+
+    void release() {
+        if (!loop)
+            return;
+        pa_threaded_mainloop_stop(loop);
+        if (stream) {
+            pa_stream_set_write_callback(stream, nullptr, nullptr);
+            pa_stream_set_state_callback(stream, nullptr, nullptr);
+            pa_stream_disconnect(stream);
+            pa_stream_unref(stream);
+        }
+        if (context) {
+            pa_context_set_state_callback(context, nullptr, nullptr);
+            pa_context_disconnect(context);
+            pa_context_unref(context);
+        }
+        pa_threaded_mainloop_free(loop);
+        stream = nullptr;
+        context = nullptr;
+        loop = nullptr;
+    }
+};
+
+PulseStream::PulseStream() : m_impl(std::make_unique<Impl>()) {}
+
+PulseStream::~PulseStream() {
+    close();
+}
+
+bool PulseStream::open(double sampleRate, int blockFrames, Callbacks callbacks) {
+    close();
+    Impl &d = *m_impl;
+    if (!callbacks.request || !callbacks.fill || blockFrames <= 0 || sampleRate <= 0)
+        return false;
+    d.callbacks = std::move(callbacks);
+    d.left.assign(kMaxFill, 0.0f);
+    d.right.assign(kMaxFill, 0.0f);
+    d.interleaved.assign(2 * size_t(kMaxFill), 0.0f);
+    d.loop = pa_threaded_mainloop_new();
+    if (!d.loop)
+        return false;
+    if (pa_threaded_mainloop_start(d.loop) < 0) {
+        pa_threaded_mainloop_free(d.loop);
+        d.loop = nullptr;
+        return false;
+    }
+    pa_threaded_mainloop_lock(d.loop);
+    const bool ok = d.connect(sampleRate, blockFrames);
+    pa_threaded_mainloop_unlock(d.loop);
+    if (!ok)
+        d.release();
+    return ok;
+}
+
+void PulseStream::close() {
+    m_impl->release();
+}
+
+bool PulseStream::isOpen() const {
+    return m_impl->loop != nullptr;
+}
+
+} // namespace pv2

@@ -1,0 +1,103 @@
+#include "shell/picture_box.h"
+
+#include <QBackingStore>
+#include <QPainter>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <memory>
+
+using namespace pv2;
+
+namespace {
+
+// A window with a 100 x 100 picture at (10, 10) and a green square over its middle.
+class PictureBoxTest : public ::testing::Test {
+protected:
+    std::unique_ptr<QWidget> window = std::make_unique<QWidget>();
+    PictureBox *box = new PictureBox(window.get());
+    QWidget *cover = new QWidget(window.get());
+
+    void SetUp() override {
+        window->resize(200, 200);
+        box->setGeometry(10, 10, 100, 100);
+        box->setBackground(Qt::blue);
+        cover->setGeometry(50, 50, 20, 20);
+        cover->setAutoFillBackground(true);
+        QPalette p = cover->palette();
+        p.setColor(QPalette::Window, Qt::green);
+        cover->setPalette(p);
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        QCoreApplication::processEvents();
+    }
+    void drawFrame(const QRect &r, bool clearFirst = true) {
+        box->beginFrame();
+        if (clearFirst)
+            box->clear();
+        QPainter(&box->image()).fillRect(r, Qt::red);
+        box->markDrawn(r);
+        box->endFrame();
+    }
+    // What the window shows: its backing store, which the toolkit's painting and the direct
+    // copy both write.
+    QColor shown(int x, int y) {
+        QBackingStore *store = window->backingStore();
+        store->beginPaint(QRegion());
+        const auto *img = dynamic_cast<QImage *>(store->paintDevice());
+        const QColor c = img ? img->pixelColor(x, y) : QColor();
+        store->endPaint();
+        return c;
+    }
+};
+
+TEST_F(PictureBoxTest, AFrameAwayFromCoveringWidgetsIsCopiedStraightIntoTheWindow) {
+    drawFrame(QRect(5, 5, 10, 10));
+    EXPECT_EQ(box->directFrames(), 1);
+    EXPECT_EQ(box->paintedFrames(), 0);
+    EXPECT_EQ(shown(15, 15), QColor(Qt::red));
+    EXPECT_EQ(shown(24, 24), QColor(Qt::red));
+    EXPECT_EQ(shown(25, 25), QColor(Qt::blue));
+
+    // The next frame erases the last one in the window too.
+    drawFrame(QRect(20, 5, 10, 10));
+    EXPECT_EQ(box->directFrames(), 2);
+    EXPECT_EQ(shown(15, 15), QColor(Qt::blue));
+    EXPECT_EQ(shown(35, 15), QColor(Qt::red));
+}
+
+TEST_F(PictureBoxTest, AFrameUnderACoveringWidgetIsPaintedByTheToolkitAndLeavesItOnTop) {
+    drawFrame(QRect(30, 30, 20, 20)); // window (40..59): under the green square from 50
+    EXPECT_EQ(box->directFrames(), 0);
+    EXPECT_EQ(box->paintedFrames(), 1);
+    EXPECT_EQ(shown(45, 45), QColor(Qt::red));
+    EXPECT_EQ(shown(55, 55), QColor(Qt::green));
+
+    cover->hide();
+    drawFrame(QRect(30, 30, 20, 20));
+    EXPECT_EQ(box->directFrames(), 1) << "nothing covers it any more";
+    EXPECT_EQ(shown(55, 55), QColor(Qt::red));
+}
+
+TEST_F(PictureBoxTest, FramesOfAHiddenWindowAreNotShownButKept) {
+    window->hide();
+    drawFrame(QRect(5, 5, 10, 10));
+    EXPECT_EQ(box->directFrames() + box->paintedFrames(), 0);
+    EXPECT_EQ(box->image().pixelColor(10, 10), QColor(Qt::red));
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(shown(20, 20), QColor(Qt::red));
+}
+
+TEST_F(PictureBoxTest, ClearErasesEverythingDrawnEvenPastFourPlaces) {
+    for (int i = 0; i < 7; ++i)
+        drawFrame(QRect(2 + 12 * i, 80, 8, 8), false);
+    box->clear();
+    QImage all(box->image().size(), QImage::Format_RGB32);
+    all.fill(Qt::blue);
+    EXPECT_EQ(box->image(), all);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(shown(10 + 2 + 12 * 6 + 4, 90 + 4), QColor(Qt::blue));
+}
+
+} // namespace
