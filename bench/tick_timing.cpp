@@ -13,6 +13,7 @@
 #include "platform/text_file.h"
 #include "platform/tick_counter.h"
 #include "shell/frm_main.h"
+#include "shell/picture_box.h"
 #include "tick_analysis.h"
 
 #include <pulse/error.h>
@@ -198,7 +199,9 @@ int runApp(int argc, char **argv, const Settings &s) {
         << "placed " << st.ticksPlaced << '\n'
         << "rate_ppm " << st.deviceRatePpm << '\n'
         << "jumps " << st.streamJumps << '\n'
-        << "boxes " << boxes.texts.size() << '\n';
+        << "boxes " << boxes.texts.size() << '\n'
+        << "frames " << window.Picture1->directFrames() << " copied, "
+        << window.Picture1->paintedFrames() << " painted\n";
     out << "threads";
     const double seconds = double(wall1 - wall0) / 1e9;
     for (const auto &[name, ns] : threads1)
@@ -496,6 +499,7 @@ int runBench(const Settings &s, const QString &self) {
     std::printf("  CPU while running:           %.2f %% of one core  %s\n", cpu,
                 verdict(cpu <= 1.0));
     std::printf("  CPU by thread:              %s\n", value("threads").c_str());
+    std::printf("  frames of the ball:          %s\n", value("frames").c_str());
     std::printf("  peak RSS:                    %.1f MB  %s\n", rssMb, verdict(rssMb <= 60));
     std::printf("  first painted frame:         %.0f ms after start  %s\n", firstPaintMs,
                 verdict(firstPaintMs <= 400));
