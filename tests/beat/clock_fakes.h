@@ -5,40 +5,12 @@
 #include "platform/numeric.h"
 #include "platform/tick_counter.h"
 
+#include <QPoint>
 #include <QString>
 #include <deque>
 #include <vector>
 
 namespace pv2::test {
-
-struct FakeView : BallView {
-    struct Ball {
-        int x, y;
-    };
-    int height = 433;
-    std::vector<Ball> balls;
-    std::vector<uint32_t> backgrounds;
-    int clears = 0;
-    int guideLines = 0;
-    int memos = 0;
-    int areaHeight() const override { return height; }
-    void clearArea() override { ++clears; }
-    void setBackground(uint32_t bgr) override { backgrounds.push_back(bgr); }
-    void drawBall(int x, int y) override { balls.push_back({x, y}); }
-    void drawGuideLine() override { ++guideLines; }
-    void showMemo() override { ++memos; }
-};
-
-struct FakeTimer : BeatTimer {
-    bool active = false;
-    int period = 0;
-    void start(int p) override {
-        active = true;
-        period = p;
-    }
-    void stop() override { active = false; }
-    bool isActive() const override { return active; }
-};
 
 // Replays given numbers, then zeros.
 struct ScriptedRandom : RandomSource {
@@ -60,47 +32,52 @@ struct Tick {
     uint32_t sentAt;
 };
 
-// A clock wired to fakes, with the window's start and rebuild rules.
-struct ClockRig {
+// A clock that draws on and is timed by the rig itself, with the window's start and rebuild rules.
+struct ClockRig : BallView, BeatTimer {
     EngineState st;
     FakeTickCounter counter{1000};
-    FakeView view;
-    FakeTimer timer;
     ScriptedRandom random;
+    int height = 433;
+    std::vector<QPoint> balls;
+    std::vector<uint32_t> backgrounds;
+    int memos = 0;
+    bool active = false;
     std::vector<Tick> ticks;
+    std::vector<uint32_t> beatStarts; // grid start of every beat reached by fireAt
     bool fluctChecked = false;
     bool upbeat = false;
     FluctProfile profile = fillFluctProfile();
-    QString tempoText = QStringLiteral("80");
+    QString tempoText = QStringLiteral("120"); // 500 ms beats
     QString pattern = QStringLiteral("1111");
-    int areaWidth = 609;
-    BeatClock clock{st,
-                    counter,
-                    view,
-                    timer,
-                    random,
-                    [this](bool d, uint32_t due) {
-                        ticks.push_back({d, due, counter.now()});
-                    },
-                    [this] { return fluctChecked; },
-                    [this] { return upbeat; }};
+    BeatClock clock = BeatClock(
+        st, counter, *this, *this, random, [this](bool d, uint32_t due) { sendTick(d, due); },
+        [this] { return fluctChecked; }, [this] { return upbeat; });
+
+    virtual void sendTick(bool downbeat, uint32_t due) {
+        ticks.push_back({downbeat, due, counter.now()});
+    }
+    int areaHeight() const override { return height; }
+    void clearArea() override {}
+    void setBackground(uint32_t bgr) override { backgrounds.push_back(bgr); }
+    void drawBall(int x, int y) override { balls.emplace_back(x, y); }
+    void drawGuideLine() override {}
+    void showMemo() override { ++memos; }
+    void start(int) override { active = true; }
+    void stop() override { active = false; }
+    bool isActive() const override { return active; }
 
     void build(Schedule &table) {
-        ScheduleInput in;
-        in.tempoText = tempoText;
-        in.patternText = pattern;
-        in.fluctChecked = fluctChecked;
-        in.areaWidth = areaWidth;
-        in.areaHeight = view.height;
-        in.profile = &profile;
-        const auto r = buildSchedule(table, in);
+        const auto r = buildSchedule(table, {.tempoText = tempoText,
+                                             .patternText = pattern,
+                                             .fluctChecked = fluctChecked,
+                                             .areaWidth = 609,
+                                             .areaHeight = height,
+                                             .profile = &profile});
         st.tempo = r.tempo;
         st.beatsPerBar = r.beatsPerBar;
         st.trackWidth = r.trackWidth;
-        if (r.oneBeat) {
-            st.fluctBeatMs = r.fluctBeatMs;
-            st.fluctHeight = r.fluctHeight;
-        }
+        st.fluctBeatMs = r.oneBeat ? r.fluctBeatMs : st.fluctBeatMs;
+        st.fluctHeight = r.oneBeat ? r.fluctHeight : st.fluctHeight;
     }
     void rebuildBeats() {
         build(st.beats);
@@ -112,25 +89,27 @@ struct ClockRig {
         st.nextBeatsPending = true;
     }
     // What the START button does.
-    void start(int period = 20) {
+    void start() {
         st.isStopped = false;
         rebuildBeats();
         st.curBeat = static_cast<int16_t>(st.beatsPerBar - 1);
-        clock.armBeatTimer(period);
+        clock.armBeatTimer(20);
     }
     void requestStop() {
         st.stopRequested = true;
         st.isStopped = true;
     }
-    // Fires the timer once at the given moment.
     void fireAt(uint32_t t) {
+        const uint32_t before = st.beatStartTick;
         counter.set(t);
         clock.onTimer();
+        if (st.beatStartTick != before)
+            beatStarts.push_back(st.beatStartTick);
     }
-    // Fires every `step` ms until `until` (relative to now), while the timer runs.
+    // Fires every `step` ms for `ms` ms while the timer runs.
     void runFor(int32_t ms, int32_t step = 1) {
         const uint32_t end = counter.now() + static_cast<uint32_t>(ms);
-        while (timer.active && tickDiff(end, counter.now()) > 0)
+        while (active && tickDiff(end, counter.now()) > 0)
             fireAt(counter.now() + static_cast<uint32_t>(step));
     }
 };

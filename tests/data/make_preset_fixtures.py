@@ -1,7 +1,6 @@
 #!/usr/bin/env python3
 """Writes the preset-file fixtures next to this script. Run again only to change them."""
 import os
-import random
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -55,18 +54,6 @@ write("preset_cp932.txt", crlf([
     "表拍ソロ parm=(1111) m80 s0 a0 d0 g1 f0 memo=表で数える",
 ]).encode("cp932"))
 
-# UTF-8, LF line ends, no line end after the last line.
-write("preset_utf8_lf.txt", (
-    "timer=40\n"
-    "ワルツ parm=(3-) m96 s1 a0 d1 g0 f0 memo=ゆっくり\n"
-    "-\n"
-    "行進曲 parm=(2-) m120 s1 a1 d0 g0 f0"
-).encode("utf-8"))
-
-# CR LF and LF mixed in one file.
-write("preset_mixed_ends.txt",
-      b"One parm=(1) m61\r\nTwo parm=(2) m62\n\nThree parm=(3) m63\r\n\r\nFour parm=(4) m64\n")
-
 # 120 entries; the settings after the 101st entry come before or after the 102nd.
 lines = []
 for i in range(120):
@@ -76,7 +63,3 @@ for i in range(120):
     if i == 101:
         lines.append("timer=90")
 write("preset_120_entries.txt", crlf(lines).encode("ascii"))
-
-rng = random.Random(20240501)
-garbage = bytes(rng.randrange(256) for _ in range(4096))
-write("preset_garbage.bin", b"\x81\n\xff\xfe\x00parm=(\x83" + garbage + b"\x82")

@@ -3,6 +3,7 @@
 #include "platform/text_file.h"
 
 #include <QHash>
+#include <functional>
 #include <ostream>
 
 // Readable QString values in failure messages.
@@ -12,44 +13,55 @@ inline void PrintTo(const QString &s, std::ostream *os) {
 
 namespace pv2::test {
 
-// Files held in memory; each step can be told to fail.
+// Files held in memory. The call numbered `failAt` (every call counts, from 0) fails; a failing
+// append still writes its first `keep` bytes, as a full disk does.
 class MemoryFileAccess : public FileAccess {
 public:
     QHash<QString, QByteArray> files;
-    bool failEnsure = false;
-    bool failAppend = false;
+    int failAt = -1;
+    qsizetype keep = 0;
+    int calls = 0;
     int appendCalls = 0;
+    std::function<void()> afterRead; // lets another program change the file after our read
 
     std::optional<QByteArray> readAll(const QString &path) override {
-        if (!files.contains(path))
+        if (fails() || !files.contains(path))
             return std::nullopt;
-        return files.value(path);
+        const QByteArray bytes = files.value(path);
+        if (afterRead)
+            afterRead();
+        return bytes;
     }
     bool ensureExists(const QString &path) override {
-        if (failEnsure)
+        if (fails())
             return false;
         if (!files.contains(path))
             files.insert(path, QByteArray());
         return true;
     }
     std::optional<qint64> size(const QString &path) override {
-        if (!files.contains(path))
+        if (fails() || !files.contains(path))
             return std::nullopt;
         return files.value(path).size();
     }
     bool append(const QString &path, const QByteArray &bytes) override {
         ++appendCalls;
-        if (failAppend || !files.contains(path))
+        const bool ok = !fails();
+        if (!files.contains(path))
             return false;
-        files[path] += bytes;
-        return true;
+        files[path] += ok ? bytes : bytes.left(keep);
+        return ok;
     }
     bool truncate(const QString &path, qint64 size) override {
-        if (!files.contains(path))
+        if (fails() || !files.contains(path))
             return false;
         files[path].truncate(size);
         return true;
     }
+    bool failed() const { return failAt >= 0 && calls > failAt; }
+
+private:
+    bool fails() { return calls++ == failAt; }
 };
 
 // The real file system, except that appending writes only the first `keep` bytes and then
