@@ -205,8 +205,7 @@ int runApp(int argc, char **argv, const Settings &s) {
     out << "threads";
     const double seconds = double(wall1 - wall0) / 1e9;
     for (const auto &[name, ns] : threads1)
-        out << ' ' << name << '=' << 100.0 * double(ns - threads0[name]) / 1e9 / seconds
-            << '%';
+        out << ' ' << name << '=' << 100.0 * double(ns - threads0[name]) / 1e9 / seconds << '%';
     out << '\n';
     for (const auto &t : midi.ticks)
         out << "tick " << t.packed << ' ' << t.dueNs << ' ' << t.sentNs << '\n';

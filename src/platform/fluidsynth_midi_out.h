@@ -28,8 +28,8 @@ public:
         // Tried in order; an empty name stands for FluidSynth's own default driver, and
         // kPulseStream for this program's own stream to a PulseAudio or PipeWire server, which
         // wakes the process half as often as FluidSynth's way there through ALSA.
-        std::vector<std::string> audioDrivers = {kPulseStream, "",         "pulseaudio",
-                                                 "pipewire",   "alsa",     "jack"};
+        std::vector<std::string> audioDrivers = {kPulseStream, "",     "pulseaudio",
+                                                 "pipewire",   "alsa", "jack"};
         double sampleRate = 44100.0;
         // No audio driver: the caller pulls the sound out with render().
         bool offline = false;

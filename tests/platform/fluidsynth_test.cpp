@@ -172,8 +172,8 @@ TEST(FluidSynthMidiOut, OpenNeedsAnAudioDriverUnlessOffline) {
     const char *was = std::getenv("PULSE_SERVER");
     const std::string saved = was ? was : "";
     setenv("PULSE_SERVER", "unix:/nonexistent/pulvano2-test", 1);
-    for (const auto &drivers : {std::vector<std::string>{}, {"no-such-driver"},
-                                {FluidSynthMidiOut::kPulseStream}}) {
+    for (const auto &drivers :
+         {std::vector<std::string>{}, {"no-such-driver"}, {FluidSynthMidiOut::kPulseStream}}) {
         FluidSynthMidiOut::Options options;
         options.audioDrivers = drivers;
         FluidSynthMidiOut synth(options);
