@@ -193,12 +193,10 @@ bool FluidSynthMidiOut::Impl::startDriver() {
         if (name == kPulseStream) {
 #if defined(PV2_HAVE_PULSE_STREAM)
             auto stream = std::make_unique<PulseStream>();
-            double rate = options.sampleRate;
-            fluid_settings_getnum(settings, "synth.sample-rate", &rate);
             PulseStream::Callbacks callbacks;
             callbacks.request = [this](int frames) { request(frames); };
             callbacks.fill = [this](float *l, float *r, int frames) { fill(frames, l, r); };
-            if (stream->open(rate, options.periodSize, std::move(callbacks))) {
+            if (stream->open(options.sampleRate, options.periodSize, std::move(callbacks))) {
                 pulse = std::move(stream);
                 audioDriver = name;
                 return true;
@@ -500,9 +498,9 @@ int FluidSynthMidiOut::open() {
         d.release();
         return kNoSoundFont;
     }
-    double rate = d.options.sampleRate;
-    fluid_settings_getnum(d.settings, "synth.sample-rate", &rate);
-    d.clockMap = std::make_unique<AudioClockMap>(rate);
+    // The rate FluidSynth settled on is the one everything below counts in.
+    fluid_settings_getnum(d.settings, "synth.sample-rate", &d.options.sampleRate);
+    d.clockMap = std::make_unique<AudioClockMap>(d.options.sampleRate);
     d.renderTicks();
     if (!d.options.offline && !d.startDriver()) {
         d.release();

@@ -96,7 +96,8 @@ bool PictureBox::copyToBackingStore(const Rects &rects) {
     QWindow *handle = top->windowHandle();
     QBackingStore *store = backingStore();
     if (parentWidget() != top || !handle || !store || !handle->isExposed() ||
-        m_image.size() != size())
+        m_image.size() != size() || !children().isEmpty() ||
+        !QRect(QPoint(0, 0), store->size()).contains(geometry()))
         return false;
     // Whatever lies on top of the picture (a check box in its corner) must be painted by
     // the toolkit, which knows what covers what.
@@ -111,8 +112,6 @@ bool PictureBox::copyToBackingStore(const Rects &rects) {
         if (w->isVisible() && !w->isWindow() && w->geometry().intersects(box))
             return false;
     }
-    if (!children().isEmpty() || !QRect(QPoint(0, 0), store->size()).contains(geometry()))
-        return false;
 
     // Only the rectangles are copied; the rest of the box is already in the store as it is.
     const QRegion target(box);
