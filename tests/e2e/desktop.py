@@ -8,6 +8,7 @@ import os
 import select
 import shutil
 import signal
+import stat
 import subprocess
 import tempfile
 import threading
@@ -33,10 +34,45 @@ def wait_for(condition, timeout, what, interval=0.05):
         time.sleep(interval)
 
 
+TOOLS = ("Xvfb", "xdotool", "xprop", "import", "pulseaudio", "pactl", "parec")
+
+
 def require_tools(*names):
     missing = [n for n in names if shutil.which(n) is None]
     if missing:
         raise E2EError("missing tools: " + ", ".join(missing) + " (run scripts/install-deps)")
+
+
+def running_sound_server():
+    """Where a sound server already serves this user, if anywhere. Only looks: connecting could
+    start a socket-activated one."""
+    if os.environ.get("PULSE_SERVER"):
+        return "PULSE_SERVER=" + os.environ["PULSE_SERVER"]
+    runtime = os.environ.get("XDG_RUNTIME_DIR") or f"/run/user/{os.getuid()}"
+    for path in (os.path.join(runtime, "pulse", "native"), os.path.join(runtime, "pipewire-0"),
+                 "/run/pulse/native"):
+        try:
+            if stat.S_ISSOCK(os.stat(path).st_mode):
+                return path
+        except OSError:
+            pass
+    return None
+
+
+def why_not_here(ci):
+    """Why a private desktop cannot be started here, or None. Its audio server is installed only
+    on CI (scripts/install-deps ci): on a desktop it would compete with the user's."""
+    server = None if ci else running_sound_server()
+    if server:
+        return (f"a sound server already runs for this user ({server}); these tests start one "
+                "of their own and are left to CI (CI=true runs them anyway)")
+    missing = [n for n in TOOLS if shutil.which(n) is None]
+    if missing:
+        how = ("`scripts/install-deps ci` installs them" if ci else
+               "`scripts/install-deps test` installs the tools, `scripts/install-deps server` "
+               "the PulseAudio server")
+        return "missing " + ", ".join(missing) + f" ({how})"
+    return None
 
 
 class Process:
@@ -233,7 +269,7 @@ class Desktop:
     """Xvfb and PulseAudio of our own, in a temporary folder that goes away afterwards."""
 
     def __init__(self):
-        require_tools("Xvfb", "xdotool", "xprop", "import", "pulseaudio", "pactl", "parec")
+        require_tools(*TOOLS)
         self.root = tempfile.mkdtemp(prefix="pv2-e2e-")
         # Where close() copies the logs and working files to, if anywhere.
         self.keep_to = None

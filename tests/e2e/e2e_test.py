@@ -23,7 +23,7 @@ sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import ticks  # noqa: E402
-from desktop import E2EError, Desktop, Program, wait_for  # noqa: E402
+from desktop import E2EError, Desktop, Program, wait_for, why_not_here  # noqa: E402
 
 BINARY = None
 BUILD_DIR = None
@@ -457,10 +457,24 @@ class E2ETest(unittest.TestCase):
 def main():
     global BINARY, BUILD_DIR, CPACK
     parser = argparse.ArgumentParser()
-    parser.add_argument("--binary", required=True)
+    parser.add_argument("--binary")
     parser.add_argument("--build-dir", help="the build folder, for the package")
     parser.add_argument("--cpack", default="cpack")
+    parser.add_argument("--why-skipped", action="store_true",
+                        help="only say why the tests would be skipped here, if they would")
     args, names = parser.parse_known_args()
+    # On CI nothing may be skipped silently: what is missing there is a failure.
+    ci = os.environ.get("CI") == "true"
+    why_not = why_not_here(ci)
+    if args.why_skipped:
+        if why_not and not ci:
+            print("The end-to-end tests were skipped: " + why_not + ".")
+        return 0
+    if why_not:
+        print(("End-to-end tests cannot run on CI: " if ci else "Skipped: ") + why_not + ".")
+        return 1 if ci else 77
+    if not args.binary:
+        parser.error("--binary is required")
     BINARY = os.path.abspath(args.binary)
     BUILD_DIR = args.build_dir and os.path.abspath(args.build_dir)
     CPACK = args.cpack
