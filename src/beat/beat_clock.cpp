@@ -40,13 +40,12 @@ int BeatClock::floorLine() const {
 // The next interval starts where the ended one was due, not where the timer noticed it, so the
 // timer's lateness never adds up. After a stall of a whole interval or more (suspend, a busy
 // machine) it starts afresh rather than racing through the missed beats.
-void BeatClock::advanceGrid(uint32_t now, int32_t endedMs) {
+uint32_t BeatClock::nextStart(uint32_t now, int32_t endedMs) const {
     const uint32_t due = s.beatStartTick + static_cast<uint32_t>(endedMs);
     const int32_t late = tickDiff(now, due);
     if (endedMs <= 0 || late >= endedMs)
-        s.beatStartTick = now;
-    else
-        s.beatStartTick = due;
+        return now;
+    return due;
 }
 
 void BeatClock::steadyStep() {
@@ -70,7 +69,8 @@ void BeatClock::steadyStep() {
         if (s.curBeat >= s.beatsPerBar || s.curBeat >= kMaxBeats || s.curBeat < 0)
             s.curBeat = 0;
         m_slotIndex = s.curBeat;
-        advanceGrid(now, ms);
+        s.beatStartTick = nextStart(now, ms);
+        m_view.landingAt(s.beatStartTick);
         if (m_upbeatColouring())
             m_view.setBackground(m_slotIndex == s.beatsPerBar - 1 ? s.upbeatColor : s.beatColor);
         m_view.drawBall(s.beats[m_slotIndex].x, floorLine());
@@ -119,13 +119,14 @@ void BeatClock::fluctStep() {
     }
 
     m_fluctTickPending = true;
+    const uint32_t landing = nextStart(now, r0.ms);
+    m_view.landingAt(landing);
     m_view.drawBall(r1.x, floorLine());
     if (s.stopRequested) {
         m_timer.stop();
         m_view.showMemo();
         s.stopRequested = false;
     }
-    const int32_t endedMs = r0.ms;
 
     s.chaosDepth = 0.3f;
     s.fluctStateX = fluctNext(s.fluctStateX);
@@ -142,8 +143,15 @@ void BeatClock::fluctStep() {
     r0.vx = static_cast<double>(r0.dx) / r0.ms;
     r0.lift = 4.0 * r0.height / r0.ms;
 
-    advanceGrid(now, endedMs);
+    s.beatStartTick = landing;
     s.nextBeatTick = s.beatStartTick + static_cast<uint32_t>(r0.ms);
+}
+
+uint32_t BeatClock::nextBeatAt() const {
+    if (s.beatsPerBar == 1 && m_fluctChecked())
+        return s.nextBeatTick;
+    return s.beatStartTick +
+           static_cast<uint32_t>(s.beats[std::clamp<int>(m_slotIndex, 0, kMaxBeats - 1)].ms);
 }
 
 void BeatClock::armBeatTimer(int periodMs) {

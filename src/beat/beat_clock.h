@@ -20,6 +20,9 @@ public:
     virtual void drawBall(int x, int y) = 0;
     virtual void drawGuideLine() = 0; // only when the guide line is switched on
     virtual void showMemo() = 0;      // the memo of the preset last applied
+    // What is drawn from here on in this step shows the beat due at tick, not the moment the
+    // timer noticed it.
+    virtual void landingAt(uint32_t tick) { (void)tick; }
 };
 
 // The beat timer as the clock sees it.
@@ -102,13 +105,16 @@ public:
     void reseedFluct();
 
     int16_t slotIndex() const { return m_slotIndex; }
+    // When the beat that ends the current interval is due: a step run then lands on time
+    // whatever the timer's period.
+    uint32_t nextBeatAt() const;
 
     static constexpr int kTickLead = 50;
     static constexpr int kBeatLead = 10;
 
 private:
     int floorLine() const;
-    void advanceGrid(uint32_t now, int32_t endedMs);
+    uint32_t nextStart(uint32_t now, int32_t endedMs) const;
 
     EngineState &s;
     TickCounter &m_counter;

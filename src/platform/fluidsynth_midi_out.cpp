@@ -100,6 +100,8 @@ struct FluidSynthMidiOut::Impl {
     std::array<bool, 16> nrpnSelected{};
 
     std::atomic<int64_t> delayNs{int64_t{kDefaultDelayMs} * 1'000'000};
+    std::atomic<int> timerPeriodMs{20};
+    bool delayFixed = false;
     TimedMessageQueue queue;
     std::array<Tick, kTickNotes.size()> ticks;
     // Cleared when the percussion channel changes: the renderings no longer match it.
@@ -119,7 +121,17 @@ struct FluidSynthMidiOut::Impl {
     int64_t quietFrames = 0;
 
     std::atomic<bool> synthTouched{false};
-    std::atomic<int64_t> timedCount{0}, lateCount{0}, ticksPlaced{0};
+    // Sleeping: the output is paused; the next message wakes it and the map starts afresh, since
+    // the frames stood still while time went on.
+    std::atomic<bool> asleep{false};
+    std::atomic<bool> reanchor{false};
+    // The map is anchored on an estimate until the server's timing first arrives.
+    bool provisional = false;
+    int64_t quietSince = 0;
+    // Render-to-heard, the largest lately seen (audio thread), and as published.
+    int64_t latencyPeakNs = 0;
+    std::atomic<int64_t> latencyNs{0};
+    std::atomic<int64_t> timedCount{0}, lateCount{0}, ticksPlaced{0}, sleepCount{0};
     std::atomic<double> ratePpm{0};
     std::atomic<int> streamJumps{0};
 
@@ -131,8 +143,14 @@ struct FluidSynthMidiOut::Impl {
     size_t tickIndex(uint32_t packed) const;
     bool placeTick(const TimedMessageQueue::Placed &p, int64_t first);
     void process(int frames, float *left, float *right);
-    // The output asks for this many frames next: what the clock map learns from.
-    void request(int frames);
+    // The output asks for this many frames next, the first to be heard latencyNs from now (-1:
+    // unknown): what the clock map learns from. The map counts frames as heard.
+    void request(int frames, int64_t latencyNs);
+    int64_t estimatedLatencyNs() const;
+    bool canSleep() const;
+    void pauseOutput(bool paused);
+    void maybeSleep(int frames);
+    void wake();
     void fill(int frames, float *left, float *right);
     bool playing() const;
     void renderSynth(float *left, float *right, int from, int to);
@@ -194,10 +212,14 @@ bool FluidSynthMidiOut::Impl::startDriver() {
 #if defined(PV2_HAVE_PULSE_STREAM)
             auto stream = std::make_unique<PulseStream>();
             PulseStream::Callbacks callbacks;
-            callbacks.request = [this](int frames) { request(frames); };
+            callbacks.request = [this](int frames, int64_t latency) { request(frames, latency); };
             callbacks.fill = [this](float *l, float *r, int frames) { fill(frames, l, r); };
-            if (stream->open(options.sampleRate, options.periodSize, std::move(callbacks))) {
+            const int latencyFrames =
+                static_cast<int>(options.streamLatencyMs * options.sampleRate / 1000.0);
+            if (stream->open(options.sampleRate, latencyFrames, std::move(callbacks))) {
+                // It starts paused; a message wakes it.
                 pulse = std::move(stream);
+                asleep = true;
                 audioDriver = name;
                 return true;
             }
@@ -375,12 +397,85 @@ void FluidSynthMidiOut::Impl::mixVoices(float *left, float *right, int64_t first
 }
 
 void FluidSynthMidiOut::Impl::process(int frames, float *left, float *right) {
-    request(frames);
+    // FluidSynth's drivers keep two periods queued and say nothing of the server behind them.
+    request(frames, 2 * static_cast<int64_t>(options.periodSize * 1e9 / options.sampleRate));
     fill(frames, left, right);
 }
 
-void FluidSynthMidiOut::Impl::request(int frames) {
-    clockMap->observe(clock(), framePos + frames);
+int64_t FluidSynthMidiOut::Impl::estimatedLatencyNs() const {
+#if defined(PV2_HAVE_PULSE_STREAM)
+    if (pulse)
+        return int64_t{options.streamLatencyMs} * 1'000'000;
+#endif
+    if (driver)
+        return 2 * static_cast<int64_t>(options.periodSize * 1e9 / options.sampleRate);
+    return 0;
+}
+
+void FluidSynthMidiOut::Impl::request(int frames, int64_t latency) {
+    const bool known = latency >= 0;
+    if (reanchor.exchange(false) || (provisional && known))
+        clockMap->reset();
+    if (!clockMap->anchored())
+        provisional = !known;
+    if (!known)
+        latency = estimatedLatencyNs();
+    const auto span = static_cast<int64_t>(frames * 1e9 / options.sampleRate);
+    clockMap->observe(clock() + latency + span, framePos + frames);
+    // A frame requested now is rendered now and heard latency + span later at the most; the
+    // peak decays by a millisecond a second so that a passing stall is forgotten.
+    latencyPeakNs = std::max(latency + span, latencyPeakNs - span / 1000);
+    latencyNs.store(latencyPeakNs, std::memory_order_relaxed);
+}
+
+bool FluidSynthMidiOut::Impl::canSleep() const {
+#if defined(PV2_HAVE_PULSE_STREAM)
+    if (pulse)
+        return true;
+#endif
+    return options.offline && options.pauseOutput;
+}
+
+void FluidSynthMidiOut::Impl::pauseOutput(bool paused) {
+#if defined(PV2_HAVE_PULSE_STREAM)
+    if (pulse) {
+        pulse->setPaused(paused);
+        return;
+    }
+#endif
+    if (options.pauseOutput)
+        options.pauseOutput(paused);
+}
+
+// Audio thread, after a fill: once nothing has sounded for a while and nothing waits, the output
+// pauses. A message posted meanwhile either is seen here or finds the flag set and wakes it.
+void FluidSynthMidiOut::Impl::maybeSleep(int frames) {
+    if (!canSleep())
+        return;
+    if (!synthIdle || voiceCount > 0 || !queue.empty()) {
+        quietSince = framePos;
+        return;
+    }
+    if (framePos - quietSince <
+        static_cast<int64_t>(options.sleepAfterSeconds * options.sampleRate))
+        return;
+    (void)frames;
+    asleep = true;
+    if (!queue.empty() || synthTouched) {
+        bool expected = true;
+        if (asleep.compare_exchange_strong(expected, false))
+            return; // stays awake; nobody else saw the flag
+    }
+    ++sleepCount;
+    quietSince = framePos;
+    pauseOutput(true);
+}
+
+void FluidSynthMidiOut::Impl::wake() {
+    if (!asleep.exchange(false))
+        return;
+    reanchor = true;
+    pauseOutput(false);
 }
 
 void FluidSynthMidiOut::Impl::fill(int frames, float *left, float *right) {
@@ -410,6 +505,7 @@ void FluidSynthMidiOut::Impl::fill(int frames, float *left, float *right) {
     }
     mixVoices(left, right, first, frames);
     framePos += frames;
+    maybeSleep(frames);
 
     lateCount.store(queue.lateCount(), std::memory_order_relaxed);
     ratePpm.store(clockMap->ratePpm(), std::memory_order_relaxed);
@@ -455,6 +551,13 @@ void FluidSynthMidiOut::Impl::release() {
     synthIdle = false;
     quietFrames = 0;
     synthTouched = false;
+    asleep = false;
+    reanchor = false;
+    provisional = false;
+    quietSince = 0;
+    latencyPeakNs = 0;
+    latencyNs = 0;
+    sleepCount = 0;
     timedCount = 0;
     lateCount = 0;
     ticksPlaced = 0;
@@ -475,8 +578,8 @@ FluidSynthMidiOut::~FluidSynthMidiOut() {
     close();
 }
 
-int FluidSynthMidiOut::delayForTimerPeriod(int periodMs) {
-    return std::max(kDefaultDelayMs, periodMs + kDelayMarginMs);
+int FluidSynthMidiOut::delayForTimerPeriod(int periodMs, int outputLatencyMs) {
+    return std::max(kDefaultDelayMs, outputLatencyMs + periodMs + kDelayMarginMs);
 }
 
 int FluidSynthMidiOut::open() {
@@ -489,6 +592,11 @@ int FluidSynthMidiOut::open() {
     fluid_settings_setnum(d.settings, "synth.sample-rate", d.options.sampleRate);
     fluid_settings_setint(d.settings, "audio.period-size", d.options.periodSize);
     fluid_settings_setint(d.settings, "audio.periods", 2);
+    // Only the samples of the presets in use are loaded: a drum kit and one melodic program
+    // instead of the whole General MIDI set.
+    fluid_settings_setint(d.settings, "synth.dynamic-sample-loading", 1);
+    // A tone and the rendering of one tick at a time: every voice costs memory up front.
+    fluid_settings_setint(d.settings, "synth.polyphony", 16);
     d.synth = new_fluid_synth(d.settings);
     if (!d.synth) {
         d.release();
@@ -506,6 +614,13 @@ int FluidSynthMidiOut::open() {
         d.release();
         return kNoAudioOutput;
     }
+    d.latencyNs = d.estimatedLatencyNs();
+    setTimerPeriod(d.timerPeriodMs);
+    if (d.canSleep()) {
+        // Nothing sounds yet; a stream starts paused already.
+        d.asleep = true;
+        d.pauseOutput(true);
+    }
     return 0;
 }
 
@@ -516,6 +631,7 @@ void FluidSynthMidiOut::shortMsg(uint32_t packed) {
     d.apply(packed);
     // After the message, so that a callback deciding to rest cannot miss it.
     d.synthTouched = true;
+    d.wake();
 }
 
 void FluidSynthMidiOut::shortMsgAt(uint32_t packed, uint32_t dueTick) {
@@ -527,6 +643,7 @@ void FluidSynthMidiOut::shortMsgAt(uint32_t packed, uint32_t dueTick) {
     ++d.timedCount;
     if (!d.queue.post(packed, dueMs * 1'000'000))
         shortMsg(packed);
+    d.wake();
 }
 
 void FluidSynthMidiOut::close() {
@@ -546,7 +663,25 @@ const std::string &FluidSynthMidiOut::audioDriver() const {
 }
 
 void FluidSynthMidiOut::setDelayMs(int ms) {
+    m_impl->delayFixed = true;
     m_impl->delayNs = int64_t{std::max(0, ms)} * 1'000'000;
+}
+
+void FluidSynthMidiOut::setTimerPeriod(int periodMs) {
+    Impl &d = *m_impl;
+    d.timerPeriodMs = periodMs;
+    if (!d.delayFixed)
+        d.delayNs = int64_t{delayForTimerPeriod(periodMs, outputLatencyMs())} * 1'000'000;
+}
+
+int FluidSynthMidiOut::outputLatencyMs() const {
+    return static_cast<int>((m_impl->latencyNs.load(std::memory_order_relaxed) + 999'999) /
+                            1'000'000);
+}
+
+void FluidSynthMidiOut::wake() {
+    if (m_impl->synth)
+        m_impl->wake();
 }
 
 int FluidSynthMidiOut::delayMs() const {
@@ -561,10 +696,18 @@ FluidSynthMidiOut::Stats FluidSynthMidiOut::stats() const {
     s.ticksPlaced = d.ticksPlaced.load();
     s.deviceRatePpm = d.ratePpm.load();
     s.streamJumps = d.streamJumps.load();
+    s.outputLatencyMs = static_cast<double>(d.latencyNs.load()) / 1e6;
+    s.asleep = d.asleep.load();
+    s.sleeps = d.sleepCount.load();
+#if defined(PV2_HAVE_PULSE_STREAM)
+    if (d.pulse)
+        s.underruns = d.pulse->underruns();
+#endif
     return s;
 }
 
-void FluidSynthMidiOut::render(float *left, float *right, int frames, int fillFrames) {
+void FluidSynthMidiOut::render(float *left, float *right, int frames, int fillFrames,
+                               int64_t latencyNs) {
     if (frames <= 0)
         return;
     Impl &d = *m_impl;
@@ -573,7 +716,7 @@ void FluidSynthMidiOut::render(float *left, float *right, int frames, int fillFr
         std::fill(right, right + frames, 0.0f);
         return;
     }
-    d.request(frames);
+    d.request(frames, latencyNs);
     const int step = fillFrames > 0 ? fillFrames : frames;
     for (int done = 0; done < frames; done += step) {
         const int n = std::min(step, frames - done);

@@ -33,10 +33,18 @@ public:
         double sampleRate = 44100.0;
         // No audio driver: the caller pulls the sound out with render().
         bool offline = false;
-        // Frames per audio callback. Every callback wakes this process and the sound server, so
-        // small blocks cost CPU; the block's length adds to the latency, which the clock's tick
-        // lead already covers.
-        int periodSize = 2048;
+        // Frames per callback of FluidSynth's own drivers, which keep two of them.
+        int periodSize = 1024;
+        // The whole latency asked of the sound server's stream. The picture waits for what the
+        // tick lead cannot cover, so this only buys safety on a busy machine, and every halving
+        // doubles the server's wake-ups.
+        int streamLatencyMs = 40;
+        // The output pauses this long after the last sound has died away, and wakes with the
+        // next message.
+        double sleepAfterSeconds = 0.5;
+        // Offline: told when an output would pause (true) or resume (false), so that tests can
+        // play the stream's part.
+        std::function<void(bool paused)> pauseOutput;
         // The clock the tick counter counts, in nanoseconds (steadyClockNs when empty).
         std::function<int64_t()> clockNs;
     };
@@ -45,13 +53,15 @@ public:
     static constexpr int kNoSoundFont = 1;
     static constexpr int kNoAudioOutput = 2;
 
-    // The beat clock sends each tick 50 ms before its beat, and its timer notices that moment up
-    // to one period (20 ms by default) late. A delay of 50 ms absorbs that lateness with 30 ms to
-    // spare for a busy event loop, and renders the tick at the very moment of the beat.
+    // A timed message is heard its delay after its moment. The beat clock sends each tick at
+    // least 50 ms before its beat and its timer notices that moment up to one period late; the
+    // delay must also cover the output's latency, or the frame is rendered before the message
+    // arrives.
     static constexpr int kDefaultDelayMs = 50;
-    static constexpr int kDelayMarginMs = 30;
-    // The delay that covers a beat timer of the given period (the preset file allows up to 100).
-    static int delayForTimerPeriod(int periodMs);
+    static constexpr int kDelayMarginMs = 20;
+    // The delay that covers a beat timer of the given period (the preset file allows up to 100)
+    // and the output latency.
+    static int delayForTimerPeriod(int periodMs, int outputLatencyMs = 0);
 
     struct Stats {
         int64_t timedMessages = 0;
@@ -63,6 +73,13 @@ public:
         double deviceRatePpm = 0;
         // Stalls of the audio stream the timing followed.
         int streamJumps = 0;
+        // Times the output ran dry while playing.
+        int64_t underruns = 0;
+        // From a frame's rendering to its being heard, as the output reports it.
+        double outputLatencyMs = 0;
+        // The output is paused because nothing sounds; how often it went to sleep.
+        bool asleep = false;
+        int64_t sleeps = 0;
     };
 
     FluidSynthMidiOut();
@@ -73,7 +90,7 @@ public:
 
     int open() override;
     void shortMsg(uint32_t packed) override;
-    // Sounds delayMs() after dueTick on the audio clock, or at once when that has passed.
+    // Heard delayMs() after dueTick, or as soon as can be when that frame is already rendered.
     void shortMsgAt(uint32_t packed, uint32_t dueTick) override;
     void close() override;
 
@@ -84,14 +101,17 @@ public:
 
     // Takes effect for messages posted afterwards.
     void setDelayMs(int ms);
-    void setTimerPeriod(int periodMs) override { setDelayMs(delayForTimerPeriod(periodMs)); }
-    int delayMs() const;
+    void setTimerPeriod(int periodMs) override;
+    int delayMs() const override;
+    int outputLatencyMs() const override;
+    void wake() override;
     Stats stats() const;
 
-    // Offline only: renders the next frames, timed messages included. Silence while closed or
-    // when a driver plays. With fillFrames, the frames are asked for at once and delivered that
-    // many at a time, as a sound server's stream takes them.
-    void render(float *left, float *right, int frames, int fillFrames = 0);
+    // Offline only: renders the next frames, timed messages included, the first of them to be
+    // heard latencyNs from now. Silence while closed or when a driver plays. With fillFrames,
+    // the frames are asked for at once and delivered that many at a time, as a sound server's
+    // stream takes them.
+    void render(float *left, float *right, int frames, int fillFrames = 0, int64_t latencyNs = 0);
 
 private:
     struct Impl;

@@ -22,6 +22,12 @@ public:
     // The beat timer's period: timed messages may arrive up to that late, and a backend that
     // delays them to absorb it needs to know.
     virtual void setTimerPeriod(int periodMs) { (void)periodMs; }
+    // How long after its due moment a timed message is heard; 0 for a backend that sends at once.
+    virtual int delayMs() const { return 0; }
+    // From a sound's rendering to its being heard, as far as the backend knows.
+    virtual int outputLatencyMs() const { return 0; }
+    // Timed messages are coming: a sleeping output starts now, so that the first is on time.
+    virtual void wake() {}
 };
 
 constexpr uint32_t packMidi(uint32_t status, uint32_t data1, uint32_t data2 = 0) {

@@ -3,6 +3,7 @@
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
+#include <atomic>
 #include <vector>
 
 namespace pv2 {
@@ -14,6 +15,7 @@ constexpr size_t kFrameBytes = 2 * sizeof(float);
 
 struct PulseStream::Impl {
     Callbacks callbacks;
+    std::atomic<int64_t> *underruns = nullptr;
     pa_threaded_mainloop *loop = nullptr;
     pa_context *context = nullptr;
     pa_stream *stream = nullptr;
@@ -35,12 +37,22 @@ struct PulseStream::Impl {
     static void writable(pa_stream *s, size_t bytes, void *data) {
         static_cast<Impl *>(data)->write(s, bytes);
     }
+    static void ranDry(pa_stream *, void *data) {
+        static_cast<Impl *>(data)->underruns->fetch_add(1, std::memory_order_relaxed);
+    }
 
     void write(pa_stream *s, size_t bytes) {
         int frames = static_cast<int>(bytes / kFrameBytes);
         if (frames <= 0)
             return;
-        callbacks.request(frames);
+        // The latency of the write index: when the first frame written now will be heard. It is
+        // interpolated from the server's last report, so a late callback sees a shorter one.
+        pa_usec_t usec = 0;
+        int negative = 0;
+        int64_t latencyNs = -1;
+        if (pa_stream_get_latency(s, &usec, &negative) == 0)
+            latencyNs = (negative ? -1 : 1) * static_cast<int64_t>(usec) * 1000;
+        callbacks.request(frames, latencyNs);
         while (frames > 0) {
             const int n = std::min(frames, kMaxFill);
             callbacks.fill(left.data(), right.data(), n);
@@ -76,7 +88,7 @@ struct PulseStream::Impl {
         return ok;
     }
 
-    bool connect(double sampleRate, int blockFrames) {
+    bool connect(double sampleRate, int latencyFrames) {
         context = pa_context_new(pa_threaded_mainloop_get_api(loop), "Pulvano2");
         if (!context)
             return false;
@@ -96,16 +108,22 @@ struct PulseStream::Impl {
             return false;
         pa_stream_set_state_callback(stream, streamChanged, this);
         pa_stream_set_write_callback(stream, writable, this);
+        pa_stream_set_underflow_callback(stream, ranDry, this);
+        // With ADJUST_LATENCY tlength is the whole latency; the server gives the device
+        // (tlength - 2 minreq) / 2 of it. A quarter for minreq leaves the device a quarter:
+        // it wakes a few hundred times less often than at its minimum, and a busy machine has
+        // three requests' worth of frames in hand before the device runs dry.
         pa_buffer_attr attr{};
-        const auto block = static_cast<uint32_t>(blockFrames * kFrameBytes);
+        const auto tlength = static_cast<uint32_t>(latencyFrames * kFrameBytes);
         attr.maxlength = static_cast<uint32_t>(-1);
-        attr.tlength = 2 * block;
+        attr.tlength = tlength;
         attr.prebuf = static_cast<uint32_t>(-1);
-        attr.minreq = block;
+        attr.minreq = tlength / 4;
         attr.fragsize = static_cast<uint32_t>(-1);
-        // The whole latency is the two blocks, as with a sound card's own buffer.
-        if (pa_stream_connect_playback(stream, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr,
-                                       nullptr) < 0)
+        const auto flags =
+            static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
+                                           PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_START_CORKED);
+        if (pa_stream_connect_playback(stream, nullptr, &attr, flags, nullptr, nullptr) < 0)
             return false;
         return waitFor([this] {
             const pa_stream_state_t s = pa_stream_get_state(stream);
@@ -119,6 +137,7 @@ struct PulseStream::Impl {
         pa_threaded_mainloop_stop(loop);
         if (stream) {
             pa_stream_set_write_callback(stream, nullptr, nullptr);
+            pa_stream_set_underflow_callback(stream, nullptr, nullptr);
             pa_stream_set_state_callback(stream, nullptr, nullptr);
             pa_stream_disconnect(stream);
             pa_stream_unref(stream);
@@ -141,12 +160,14 @@ PulseStream::~PulseStream() {
     close();
 }
 
-bool PulseStream::open(double sampleRate, int blockFrames, Callbacks callbacks) {
+bool PulseStream::open(double sampleRate, int latencyFrames, Callbacks callbacks) {
     close();
     Impl &d = *m_impl;
-    if (!callbacks.request || !callbacks.fill || blockFrames <= 0 || sampleRate <= 0)
+    if (!callbacks.request || !callbacks.fill || latencyFrames <= 0 || sampleRate <= 0)
         return false;
     d.callbacks = std::move(callbacks);
+    d.underruns = &m_underruns;
+    m_underruns = 0;
     d.left.assign(kMaxFill, 0.0f);
     d.right.assign(kMaxFill, 0.0f);
     d.interleaved.assign(2 * size_t(kMaxFill), 0.0f);
@@ -159,7 +180,7 @@ bool PulseStream::open(double sampleRate, int blockFrames, Callbacks callbacks) 
         return false;
     }
     pa_threaded_mainloop_lock(d.loop);
-    const bool ok = d.connect(sampleRate, blockFrames);
+    const bool ok = d.connect(sampleRate, latencyFrames);
     pa_threaded_mainloop_unlock(d.loop);
     if (!ok)
         d.release();
@@ -172,6 +193,19 @@ void PulseStream::close() {
 
 bool PulseStream::isOpen() const {
     return m_impl->loop != nullptr;
+}
+
+void PulseStream::setPaused(bool paused) {
+    Impl &d = *m_impl;
+    if (!d.loop || !d.stream)
+        return;
+    const bool inLoop = pa_threaded_mainloop_in_thread(d.loop);
+    if (!inLoop)
+        pa_threaded_mainloop_lock(d.loop);
+    if (pa_operation *op = pa_stream_cork(d.stream, paused ? 1 : 0, nullptr, nullptr))
+        pa_operation_unref(op);
+    if (!inLoop)
+        pa_threaded_mainloop_unlock(d.loop);
 }
 
 } // namespace pv2

@@ -1,8 +1,9 @@
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
-#include <string>
 
 namespace pv2 {
 
@@ -12,9 +13,11 @@ namespace pv2 {
 class PulseStream {
 public:
     struct Callbacks {
-        // The server asks for this many frames; the fills that follow deliver them.
-        std::function<void(int frames)> request;
-        // Renders the next frames, at most maxFill at a time.
+        // The server asks for this many frames; the first of them will be heard latencyNs from
+        // now by the server's timing information (-1 while it has none). The fills that follow
+        // deliver the frames.
+        std::function<void(int frames, int64_t latencyNs)> request;
+        // Renders the next frames, at most kMaxFill at a time.
         std::function<void(float *left, float *right, int frames)> fill;
     };
     static constexpr int kMaxFill = 4096;
@@ -24,16 +27,24 @@ public:
     PulseStream(const PulseStream &) = delete;
     PulseStream &operator=(const PulseStream &) = delete;
 
-    // Connects to the user's sound server (never starts one) and starts playing stereo at the
-    // rate, buffering about two blocks. False when there is no server or it refuses.
-    bool open(double sampleRate, int blockFrames, Callbacks callbacks);
+    // Connects to the user's sound server (never starts one) and plays stereo at the rate with
+    // about latencyFrames from a frame's request to its being heard. Starts paused. False when
+    // there is no server or it refuses.
+    bool open(double sampleRate, int latencyFrames, Callbacks callbacks);
     // Stops the thread before returning: no callback runs afterwards.
     void close();
     bool isOpen() const;
 
+    // A paused stream asks for nothing, and the server may let its device sleep. Any thread,
+    // the callbacks' included.
+    void setPaused(bool paused);
+    // Times the server ran out of frames while playing.
+    int64_t underruns() const { return m_underruns.load(std::memory_order_relaxed); }
+
 private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
+    std::atomic<int64_t> m_underruns{0};
 };
 
 } // namespace pv2

@@ -27,6 +27,13 @@ void TimedMessageQueue::clear() {
     m_late = 0;
 }
 
+bool TimedMessageQueue::empty() {
+    if (!m_pending.empty())
+        return false;
+    std::lock_guard lock(m_mutex);
+    return m_inbox.empty();
+}
+
 void TimedMessageQueue::take(const AudioClockMap &map, int64_t delayNs, int64_t first, int frames,
                              std::vector<Placed> &out) {
     out.clear();

@@ -30,6 +30,9 @@ public:
     void take(const AudioClockMap &map, int64_t delayNs, int64_t first, int frames,
               std::vector<Placed> &out);
 
+    // Nothing posted or waiting. Audio thread.
+    bool empty();
+
     // Messages that came too late for their frame, since construction or clear().
     int64_t lateCount() const { return m_late; }
 

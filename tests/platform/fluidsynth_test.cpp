@@ -13,6 +13,7 @@
 #include <memory>
 #include <numbers>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <unistd.h>
@@ -306,30 +307,49 @@ public:
     static constexpr int kBlock = 512;
     static constexpr int64_t kStartNs = 5'000'000'000;
 
-    explicit TimedRendering(int fillFrames = 0) : m_fill(fillFrames) {
+    // With sleeping, the rendering plays a stream that the backend may pause: while paused,
+    // nothing is asked for and the recording gets silence.
+    explicit TimedRendering(int fillFrames = 0, bool sleeping = false) : m_fill(fillFrames) {
         auto options = offline();
         options.clockNs = [this] { return m_nowNs; };
+        if (sleeping)
+            options.pauseOutput = [this](bool p) {
+                paused = p;
+                pauses.push_back(p);
+                if (onPause)
+                    onPause(p);
+            };
         m_synth = std::make_unique<FluidSynthMidiOut>(options);
     }
     FluidSynthMidiOut &synth() { return *m_synth; }
 
-    // Renders on, appending to the recording.
-    void renderFor(double seconds) {
+    // Renders on, appending to the recording; each frame is heard latencyNs after it is asked for.
+    void renderFor(double seconds, int64_t latencyNs = 0) {
         const auto frames = static_cast<size_t>(seconds * kRate);
         std::vector<float> l(kBlock), r(kBlock);
         for (size_t done = 0; done < frames; done += kBlock) {
-            m_nowNs = kStartNs + std::llround(static_cast<double>(sound.size()) / kRate * 1e9);
-            m_synth->render(l.data(), r.data(), kBlock, m_fill);
+            m_nowNs = kStartNs + std::llround(static_cast<double>(sound.size()) / kRate * 1e9) -
+                      latencyNs;
+            if (paused) {
+                sound.insert(sound.end(), kBlock, 0.0f);
+                continue;
+            }
+            m_synth->render(l.data(), r.data(), kBlock, m_fill, latencyNs);
             for (int i = 0; i < kBlock; ++i)
                 sound.push_back(l[i] + r[i]);
         }
     }
-    // The frame a message due at dueMs (on the tick counter) should start on: the map is
-    // anchored by the first block, whose end is rendered at kStartNs.
-    int64_t frameFor(uint32_t dueMs) const {
-        const double ns = dueMs * 1e6 + FluidSynthMidiOut::kDefaultDelayMs * 1e6 - kStartNs;
-        return kBlock + std::llround(ns * kRate / 1e9);
+    // The frame of the recording, which is heard as it is counted from kStartNs, that a message
+    // due at dueMs (on the tick counter) should start on.
+    static int64_t frameFor(uint32_t dueMs, int delayMs = FluidSynthMidiOut::kDefaultDelayMs) {
+        const double ns = dueMs * 1e6 + delayMs * 1e6 - kStartNs;
+        return std::llround(ns * kRate / 1e9);
     }
+    int64_t nowMs() const { return m_nowNs / 1'000'000; }
+
+    bool paused = false;
+    std::vector<bool> pauses;
+    std::function<void(bool)> onPause;
     static uint32_t startMs() { return static_cast<uint32_t>(kStartNs / 1'000'000); }
 
     std::vector<float> sound;
@@ -475,16 +495,96 @@ TEST(FluidSynthMidiOut, OtherTimedMessagesSoundThroughTheSynthesizer) {
     }
 }
 
-TEST(FluidSynthMidiOut, DelayCoversTheBeatTimer) {
+TEST(FluidSynthMidiOut, DelayCoversTheBeatTimerAndTheOutputLatency) {
     struct Case {
-        int periodMs, delayMs;
+        int periodMs, latencyMs, delayMs;
     };
-    for (const Case c : {Case{5, 50}, Case{20, 50}, Case{21, 51}, Case{100, 130}})
-        EXPECT_EQ(FluidSynthMidiOut::delayForTimerPeriod(c.periodMs), c.delayMs) << c.periodMs;
+    for (const Case c :
+         {Case{5, 0, 50}, Case{30, 0, 50}, Case{31, 0, 51}, Case{100, 0, 120}, Case{20, 45, 85}})
+        EXPECT_EQ(FluidSynthMidiOut::delayForTimerPeriod(c.periodMs, c.latencyMs), c.delayMs)
+            << c.periodMs;
     FluidSynthMidiOut synth(offline());
     EXPECT_EQ(synth.delayMs(), FluidSynthMidiOut::kDefaultDelayMs);
+    synth.setTimerPeriod(100);
+    EXPECT_EQ(synth.delayMs(), 120);
     synth.setDelayMs(130);
+    synth.setTimerPeriod(20);
     EXPECT_EQ(synth.delayMs(), 130);
+}
+
+// Placed for when it is heard: an output that reports more latency gets the tick that much
+// sooner in its frames, and the reported latency covers the request it was measured on.
+TEST(FluidSynthMidiOut, ATickIsPlacedForTheMomentItIsHeard) {
+    for (int64_t latencyMs : {0, 37}) {
+        SCOPED_TRACE(testing::Message() << latencyMs << " ms");
+        TimedRendering run;
+        ASSERT_EQ(run.synth().open(), 0);
+        run.renderFor(0.05, latencyMs * 1'000'000);
+        const uint32_t due = TimedRendering::startMs() + 300;
+        run.synth().shortMsgAt(packMidi(0x99, 37, 127), due);
+        run.synth().shortMsgAt(packMidi(0x89, 37), due);
+        run.renderFor(1.0, latencyMs * 1'000'000);
+        const auto at = static_cast<size_t>(TimedRendering::frameFor(due));
+        EXPECT_LT(peak(run.sound, 0, at), kSilence);
+        EXPECT_EQ(firstSound(from(run.sound, at)), plainOnset(0, packMidi(0x99, 37, 127)));
+        // The request's own span, 512 frames, comes on top.
+        EXPECT_EQ(run.synth().outputLatencyMs(), latencyMs + 12);
+    }
+}
+
+// The output pauses once the last sound has died away and wakes with the next message, placed
+// on its frame as if it had never slept.
+TEST(FluidSynthMidiOut, SleepsWhenNothingSoundsAndWakesInTime) {
+    TimedRendering run(0, true);
+    ASSERT_EQ(run.synth().open(), 0);
+    EXPECT_TRUE(run.paused);
+    run.synth().shortMsg(0x000014C0); // wakes it; it sounds nothing, so it sleeps again
+    EXPECT_FALSE(run.paused);
+    run.renderFor(1.0);
+    EXPECT_TRUE(run.paused);
+    run.renderFor(2.0);
+
+    // A tick posted a lead ahead wakes the output, and it sounds on its grid.
+    auto tickAt = [&](uint32_t due) {
+        run.synth().shortMsgAt(packMidi(0x99, 37, 127), due);
+        run.synth().shortMsgAt(packMidi(0x89, 37), due);
+    };
+    uint32_t due = static_cast<uint32_t>(run.nowMs());
+    tickAt(due);
+    EXPECT_FALSE(run.paused);
+    // Never asleep while a tick waits or its tail sounds.
+    tickAt(due + 3000);
+    run.renderFor(5.0);
+    EXPECT_LT(peak(run.sound, 0, static_cast<size_t>(TimedRendering::frameFor(due))), kSilence);
+    for (uint32_t d : {due, due + 3000}) {
+        const auto at = static_cast<size_t>(TimedRendering::frameFor(d));
+        EXPECT_EQ(firstSound(from(run.sound, at)), plainOnset(0, packMidi(0x99, 37, 127))) << d;
+    }
+    EXPECT_EQ(std::count(run.pauses.begin(), run.pauses.end(), true), 3);
+    EXPECT_TRUE(run.paused);
+
+    // A tick posted just as the output pauses is not lost: it wakes it again.
+    bool postOnPause = true;
+    run.onPause = [&](bool p) {
+        if (p && std::exchange(postOnPause, false))
+            tickAt(due = static_cast<uint32_t>(run.nowMs()) + 100);
+    };
+    run.synth().shortMsg(0x000014C0);
+    run.renderFor(1.0);
+    EXPECT_FALSE(run.paused);
+    run.renderFor(3.0);
+    const auto at = static_cast<size_t>(TimedRendering::frameFor(due));
+    EXPECT_EQ(firstSound(from(run.sound, at)), plainOnset(0, packMidi(0x99, 37, 127)));
+    EXPECT_EQ(run.synth().stats().lateMessages, 0);
+    EXPECT_TRUE(run.paused);
+
+    // A held tone keeps it awake until it is released and has died away.
+    run.synth().shortMsg(0x007F4590);
+    run.renderFor(3.0);
+    EXPECT_FALSE(run.paused);
+    run.synth().shortMsg(0x00004580);
+    run.renderFor(3.0);
+    EXPECT_TRUE(run.paused);
 }
 
 } // namespace

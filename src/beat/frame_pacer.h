@@ -1,0 +1,89 @@
+#pragma once
+
+#include "beat_clock.h"
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace pv2 {
+
+class TickCounter;
+
+// How the picture and the tick are lined up for one run. The clock sends each tick tickLead
+// before its beat, and the backend makes it heard backendDelay after that; the user's offset is
+// what the path beyond the program adds to the sound (Bluetooth: positive) or to the picture
+// (a television: negative).
+struct AvPlan {
+    // The picture shows each moment this much later, so that it lands when the tick is heard.
+    int pictureDelayMs = 0;
+    // Added to each tick's due moment: the sound waits instead.
+    int tickShiftMs = 0;
+};
+// A backend that sends at once (backendDelay 0) is taken to sound at the beat, as the lead meant.
+AvPlan planAvSync(int backendDelayMs, int tickLeadMs, int userOffsetMs);
+
+// Between the clock and the drawing area: collects what one clock step draws as a frame and shows
+// it at the moment it stands for. A landing is shown at its beat, not at whichever timer firing
+// noticed it; everything is shown pictureDelay later when the sound needs the picture to wait.
+class FramePacer : public BallView {
+public:
+    // A precise single-shot timer; the pacer's presentDue() is to run when it fires.
+    class OneShot {
+    public:
+        virtual ~OneShot() = default;
+        virtual void start(int ms) = 0;
+        virtual void stop() = 0;
+    };
+
+    // showFrame runs one frame's drawing between the target's frame brackets.
+    FramePacer(BallView &target, TickCounter &counter, OneShot &timer,
+               std::function<void(const std::function<void()> &draw)> showFrame);
+
+    void setDelay(int ms) { m_delay = ms; }
+    int delay() const { return m_delay; }
+
+    // Around one step of the clock.
+    void beginStep();
+    void endStep();
+    // Shows the frames whose moment has come, and waits for the next.
+    void presentDue();
+    // Shows every waiting frame now.
+    void flush();
+    size_t waiting() const { return m_frames.size(); }
+
+    int areaHeight() const override;
+    void clearArea() override;
+    void setBackground(uint32_t bgr) override;
+    void drawBall(int x, int y) override;
+    void drawGuideLine() override;
+    void showMemo() override;
+    void landingAt(uint32_t tick) override;
+
+private:
+    enum class Op : uint8_t { Clear, Background, Ball, Guide, Memo };
+    struct Step {
+        Op op;
+        int x, y;
+        uint32_t bgr;
+    };
+    struct Frame {
+        uint32_t showAt = 0;
+        std::vector<Step> steps;
+    };
+
+    void add(Step s);
+    void show(const Frame &f);
+    void armFor(uint32_t now);
+
+    BallView &m_target;
+    TickCounter &m_counter;
+    OneShot &m_timer;
+    std::function<void(const std::function<void()> &)> m_showFrame;
+    int m_delay = 0;
+    bool m_inStep = false;
+    Frame m_current;
+    std::vector<Frame> m_frames; // in order of their steps
+};
+
+} // namespace pv2

@@ -1,0 +1,160 @@
+#include "beat/frame_pacer.h"
+#include "clock_fakes.h"
+
+#include <gtest/gtest.h>
+
+namespace pv2::test {
+namespace {
+
+TEST(AvSync, PictureWaitsForWhatTheLeadCannotCoverAndTheOffsetMovesOnlyTheTick) {
+    struct Case {
+        int backendDelay, offset, pictureDelay, tickShift;
+    } cases[] = {
+        {0, 0, 0, 0},       // sends at once: taken as meant
+        {50, 0, 0, 0},      // the lead covers the path
+        {78, 0, 28, 0},     // output latency beyond the lead: the picture waits
+        {78, 200, 228, 0},  // Bluetooth: the picture waits for the ear too
+        {78, -20, 8, 0},    // a slow screen takes part of the wait
+        {78, -100, 0, 72},  // a slower screen: the tick waits instead
+        {0, 120, 120, 0},   // no clock in the backend: only the picture can move
+        {50, -250, 0, 250}, // the offset's floor
+    };
+    for (const Case &c : cases) {
+        const AvPlan p = planAvSync(c.backendDelay, 50, c.offset);
+        EXPECT_EQ(p.pictureDelayMs, c.pictureDelay) << c.backendDelay << " " << c.offset;
+        EXPECT_EQ(p.tickShiftMs, c.tickShift) << c.backendDelay << " " << c.offset;
+        // Heard (in the backend's terms, plus what lies beyond) when the landing is shown.
+        const int heard = -50 + c.tickShift + std::max(c.backendDelay, 50) + c.offset;
+        EXPECT_EQ(heard, p.pictureDelayMs) << c.backendDelay << " " << c.offset;
+    }
+}
+
+struct Shown {
+    uint32_t at;
+    int x, y;
+};
+
+// The clock drawing through a pacer; the rig fires the beat timer and the pacer's single shot,
+// whichever is due first, as the event loop would.
+struct PacedRig : ClockRig {
+    struct Screen : BallView {
+        PacedRig &r;
+        explicit Screen(PacedRig &rig) : r(rig) {}
+        int areaHeight() const override { return r.height; }
+        void clearArea() override {}
+        void setBackground(uint32_t) override {}
+        void drawBall(int x, int y) override { r.shown.push_back({r.counter.now(), x, y}); }
+        void drawGuideLine() override {}
+        void showMemo() override { ++r.memos; }
+    } screen{*this};
+    std::vector<Shown> shown;
+    int frames = 0;
+    bool shotArmed = false;
+    uint32_t shotAt = 0;
+    struct Shot : FramePacer::OneShot {
+        PacedRig &r;
+        explicit Shot(PacedRig &rig) : r(rig) {}
+        void start(int ms) override {
+            r.shotArmed = true;
+            r.shotAt = r.counter.now() + static_cast<uint32_t>(ms);
+        }
+        void stop() override { r.shotArmed = false; }
+    } shot{*this};
+    FramePacer pacer{screen, counter, shot, [this](const std::function<void()> &draw) {
+                         ++frames;
+                         draw();
+                     }};
+    BeatClock paced = BeatClock(
+        st, counter, pacer, *this, random, [this](bool d, uint32_t due) { sendTick(d, due); },
+        [this] { return fluctChecked; }, [this] { return upbeat; });
+
+    void startPaced(int period) {
+        st.isStopped = false;
+        rebuildBeats();
+        st.curBeat = static_cast<int16_t>(st.beatsPerBar - 1);
+        paced.armBeatTimer(period);
+    }
+    void step() {
+        pacer.beginStep();
+        paced.onTimer();
+        pacer.endStep();
+    }
+    // The beat timer fires every period, each time a little late; besides, a step runs when each
+    // beat is due, and the pacer shows what waits.
+    void run(int32_t ms, int period, int lateness) {
+        const uint32_t end = counter.now() + static_cast<uint32_t>(ms);
+        uint32_t next = counter.now() + static_cast<uint32_t>(period);
+        int n = 0;
+        while (tickDiff(end, counter.now()) > 0 && (active || shotArmed)) {
+            const uint32_t fire = next + static_cast<uint32_t>(n * 7 % (lateness + 1));
+            const uint32_t beat = paced.nextBeatAt();
+            if (shotArmed &&
+                (!active || (tickDiff(shotAt, fire) <= 0 && tickDiff(shotAt, beat) <= 0))) {
+                counter.set(shotAt);
+                shotArmed = false;
+                pacer.presentDue();
+            } else if (active && tickDiff(beat, fire) < 0) {
+                counter.set(beat);
+                step();
+            } else {
+                counter.set(fire);
+                step();
+                ++n;
+                next += static_cast<uint32_t>(period);
+            }
+        }
+    }
+};
+
+TEST(FramePacer, LandingsShowAtTheirBeatAndEverythingWaitsThePictureDelay) {
+    for (int delay : {0, 28, 230}) {
+        for (int period : {5, 20, 100}) {
+            PacedRig r;
+            r.pacer.setDelay(delay);
+            r.startPaced(period);
+            const uint32_t start = r.counter.now();
+            r.run(4000, period, period / 2);
+            const int floor = r.height - r.st.ballHeight;
+            // Landings: the ball on the floor at a beat's spot, at start + n * 500 + delay.
+            std::vector<uint32_t> landings;
+            for (size_t i = 0; i < r.shown.size(); ++i)
+                if (r.shown[i].y == floor && (i == 0 || r.shown[i - 1].y != floor))
+                    landings.push_back(r.shown[i].at);
+            ASSERT_GE(landings.size(), 7u) << delay << " " << period;
+            for (size_t k = 0; k < landings.size(); ++k)
+                EXPECT_EQ(tickDiff(landings[k], start), int32_t(500 * (k + 1) + delay))
+                    << delay << " " << period << " " << k;
+            // In order, and never a flight frame shown before its own moment.
+            for (size_t i = 1; i < r.shown.size(); ++i)
+                EXPECT_GE(tickDiff(r.shown[i].at, r.shown[i - 1].at), 0);
+        }
+    }
+}
+
+TEST(FramePacer, AStopShowsItsLastLandingAndDrawingOutsideAStepFlushesFirst) {
+    PacedRig r;
+    r.pacer.setDelay(40);
+    r.startPaced(20);
+    r.run(700, 20, 0);
+    r.requestStop();
+    r.run(2000, 20, 0);
+    EXPECT_FALSE(r.active);
+    EXPECT_EQ(r.pacer.waiting(), 0u);
+    EXPECT_EQ(r.memos, 1);
+    const Shown last = r.shown.back();
+    EXPECT_EQ(last.y, r.height - r.st.ballHeight);
+    EXPECT_EQ(last.x, r.st.beats[r.st.curBeat].x);
+
+    // A frame still waiting is shown before a drawing made outside the clock.
+    r.startPaced(20);
+    r.run(60, 20, 0);
+    ASSERT_GT(r.pacer.waiting(), 0u);
+    const size_t before = r.shown.size();
+    r.pacer.drawBall(1, 2);
+    EXPECT_EQ(r.pacer.waiting(), 0u);
+    ASSERT_GT(r.shown.size(), before + 1);
+    EXPECT_EQ(r.shown.back().x, 1);
+}
+
+} // namespace
+} // namespace pv2::test
