@@ -85,10 +85,17 @@ void PictureBox::endFrame() {
         return;
     if (copyToBackingStore(dirty)) {
         ++m_directFrames;
+        if (m_shownHook)
+            m_shownHook();
         return;
     }
     ++m_paintedFrames;
+    // repaint() paints and flushes before it returns.
+    m_inRepaint = true;
     repaint(regionOf(dirty));
+    m_inRepaint = false;
+    if (m_shownHook)
+        m_shownHook();
 }
 
 bool PictureBox::copyToBackingStore(const Rects &rects) {
@@ -137,6 +144,9 @@ void PictureBox::paintEvent(QPaintEvent *event) {
     QPainter p(this);
     for (const QRect &r : event->region())
         p.drawImage(r.topLeft(), m_image, r);
+    // The toolkit flushes as soon as this returns.
+    if (!m_inRepaint && m_shownHook)
+        m_shownHook();
 }
 
 void PictureBox::resizeEvent(QResizeEvent *event) {

@@ -5,6 +5,7 @@
 #include <QRect>
 #include <QVarLengthArray>
 #include <QWidget>
+#include <functional>
 
 class QRegion;
 
@@ -34,6 +35,8 @@ public:
     // Frames shown by the direct copy, and by the toolkit's painting.
     int directFrames() const { return m_directFrames; }
     int paintedFrames() const { return m_paintedFrames; }
+    // Called once a frame has gone to the window, by either way; measurements stamp it there.
+    void setShownHook(std::function<void()> hook) { m_shownHook = std::move(hook); }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -54,6 +57,8 @@ private:
     Rects m_drawn;
     Rects m_frameDirty;
     bool m_inFrame = false;
+    bool m_inRepaint = false;
+    std::function<void()> m_shownHook;
     int m_directFrames = 0;
     int m_paintedFrames = 0;
 };
