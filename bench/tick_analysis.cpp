@@ -10,6 +10,7 @@
 #include <fstream>
 #include <limits>
 #include <numeric>
+#include <tuple>
 
 namespace pv2::bench {
 
@@ -165,6 +166,49 @@ CaptureClock fitCaptureClock(const std::vector<Read> &reads, double rate) {
     clock.originNs = t0 + a;
     clock.nsPerFrame += b;
     return clock;
+}
+
+ClockFit fitTimedFrames(const std::vector<TimedFrame> &points, double rate) {
+    ClockFit fit;
+    fit.clock.nsPerFrame = 1e9 / rate;
+    if (points.empty())
+        return fit;
+    // Relative to the first point, so that the sums keep their precision.
+    const double t0 = points.front().timeNs, f0 = points.front().frame;
+    std::vector<bool> keep(points.size(), true);
+    double a = 0, b = fit.clock.nsPerFrame;
+    for (int pass = 0; pass < 3; ++pass) {
+        std::vector<double> xs, ys;
+        for (size_t i = 0; i < points.size(); ++i)
+            if (keep[i]) {
+                xs.push_back(points[i].frame - f0);
+                ys.push_back(points[i].timeNs - t0);
+            }
+        if (xs.size() >= 2)
+            std::tie(a, b) = fitLine(xs, ys);
+        else if (xs.size() == 1)
+            a = ys.front() - b * xs.front();
+        std::vector<double> residuals;
+        for (const TimedFrame &p : points)
+            residuals.push_back(std::fabs(p.timeNs - t0 - (a + b * (p.frame - f0))));
+        std::vector<double> sorted = residuals;
+        std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2),
+                         sorted.end());
+        // Five times the typical distance, and never below 50 us: the timing's own grain.
+        const double limit = std::max(5 * 1.4826 * sorted[sorted.size() / 2], 50e3);
+        for (size_t i = 0; i < points.size(); ++i)
+            keep[i] = residuals[i] <= limit;
+    }
+    fit.clock.nsPerFrame = b;
+    fit.clock.originNs = t0 + a - b * f0;
+    std::vector<double> kept;
+    for (size_t i = 0; i < points.size(); ++i)
+        if (keep[i])
+            kept.push_back(points[i].timeNs - fit.clock.timeOf(points[i].frame));
+    fit.used = static_cast<int>(kept.size());
+    fit.dropped = static_cast<int>(points.size() - kept.size());
+    fit.residualSdNs = populationSd(kept);
+    return fit;
 }
 
 Report analyse(const std::vector<Expected> &expectedIn, const std::vector<Onset> &onsetsIn,

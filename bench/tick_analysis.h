@@ -35,6 +35,21 @@ struct Read {
 };
 CaptureClock fitCaptureClock(const std::vector<Read> &reads, double rate);
 
+// A frame of a recording and the steady-clock moment the sound server's timing information
+// puts it at.
+struct TimedFrame {
+    double frame = 0;
+    double timeNs = 0;
+};
+struct ClockFit {
+    CaptureClock clock;
+    int used = 0, dropped = 0; // points kept, and those left out as far off the line
+    double residualSdNs = 0;   // of the points kept
+};
+// A straight line through them by least squares, fitted again without the points far off it:
+// a timing update that arrived late must not bend the whole clock.
+ClockFit fitTimedFrames(const std::vector<TimedFrame> &points, double rate);
+
 // A tick the clock asked for.
 struct Expected {
     int64_t dueNs;  // on the steady clock

@@ -69,6 +69,24 @@ TEST(TickAnalysis, CaptureClockFollowsTheEarliestReads) {
     EXPECT_NEAR(c.timeOf(1'000'000), 7e9 + 1'000'000 * nsPerFrame, 0.05e6);
 }
 
+TEST(TickAnalysis, ServerTimedClockIgnoresTheOddLateUpdate) {
+    // The sink runs 300 ppm fast; the server's figures scatter by 20 us, and one in fifty
+    // comes 8 ms off, as a timing update that arrived late does.
+    const double nsPerFrame = 1e9 / (kRate * (1 + 300e-6));
+    std::mt19937 gen(4);
+    std::normal_distribution<double> grain(0, 20e3);
+    std::vector<TimedFrame> points;
+    for (int k = 0; k < 3000; ++k) {
+        const double frame = k * 441.0;
+        points.push_back({frame, 3e12 + frame * nsPerFrame + grain(gen) + (k % 50 == 7 ? 8e6 : 0)});
+    }
+    const ClockFit fit = fitTimedFrames(points, kRate);
+    EXPECT_NEAR(fit.clock.ratePpm(kRate), 300.0, 0.5);
+    EXPECT_NEAR(fit.clock.timeOf(600'000), 3e12 + 600'000 * nsPerFrame, 5e3);
+    EXPECT_EQ(fit.dropped, 60);
+    EXPECT_NEAR(fit.residualSdNs, 20e3, 3e3);
+}
+
 TEST(TickAnalysis, ComparesTheTicksHeardWithTheGrid) {
     // Ticks due every 500 ms, heard 60 ms after their beat on a clock of exact frames; one is
     // missing, one comes twice, one is 0.2 ms late and one has the other note.
