@@ -10,21 +10,69 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
+#include <algorithm>
 #include <cmath>
 
 namespace pv2 {
 
-QString frm_save::dateTimeText(const QDateTime &dt) {
-    const QLocale loc = QLocale::system();
-    const QString date = loc.toString(dt.date(), QLocale::ShortFormat);
+namespace {
+
+// The format with its quoted literals taken out, so that only field letters are read.
+QString unquoted(const QString &fmt) {
+    QString out;
+    bool quoted = false;
+    for (const QChar c : fmt) {
+        if (c == u'\'')
+            quoted = !quoted;
+        else if (!quoted)
+            out += c;
+    }
+    return out;
+}
+
+// The locale's short date when it is all numbers; otherwise (the C locale's "1 May 2024", a
+// quoted word) year/month/day as on a Japanese system.
+QString numericDateFormat(const QLocale &loc) {
+    const QString f = loc.dateFormat(QLocale::ShortFormat);
+    const bool numeric = !f.contains(u'\'') && !f.contains(QLatin1String("MMM")) &&
+                         !f.contains(QLatin1String("ddd")) &&
+                         std::all_of(f.begin(), f.end(), [](QChar c) {
+                             return !c.isLetter() || c == u'd' || c == u'M' || c == u'y';
+                         });
+    return numeric ? f : QStringLiteral("yyyy/MM/dd");
+}
+
+// Hours, minutes and seconds joined by colons, in the locale's hour style. A 12-hour locale
+// keeps its AM/PM marker where it puts it, since without it the hour is ambiguous; zone
+// names, unit words and other separators are left out, and the blank is a plain one so
+// that the preset file's code page can hold it.
+QString clockFormat(const QLocale &loc) {
+    const QString f = unquoted(loc.timeFormat(QLocale::ShortFormat));
+    qsizetype hourAt = 0;
+    while (hourAt < f.size() && f[hourAt] != u'h' && f[hourAt] != u'H')
+        ++hourAt;
+    if (hourAt == f.size())
+        return QStringLiteral("HH:mm:ss");
+    const QChar h = f[hourAt];
+    const int digits = hourAt + 1 < f.size() && f[hourAt + 1] == h ? 2 : 1;
+    const QString clock = QString(digits, h) + QStringLiteral(":mm:ss");
+    const qsizetype apAt = f.indexOf(u'a', 0, Qt::CaseInsensitive);
+    if (h != u'h' || apAt < 0)
+        return clock; // Qt counts 'H', and 'h' without a marker, from 0 to 23
+    const bool twoLetters = apAt + 1 < f.size() && (f[apAt + 1] == u'p' || f[apAt + 1] == u'P');
+    const QString marker = f.mid(apAt, twoLetters ? 2 : 1);
+    return apAt < hourAt ? marker + u' ' + clock : clock + u' ' + marker;
+}
+
+} // namespace
+
+QString frm_save::dateTimeText(const QDateTime &dt, const QLocale &loc) {
+    const QString date = loc.toString(dt.date(), numericDateFormat(loc));
     // The title shows whole seconds, so a clock reading of 00:00:00.400 is midnight too.
     const QTime t = dt.time();
     if (t.hour() == 0 && t.minute() == 0 && t.second() == 0)
         return date;
-    // The long time without the time zone, which the system's own formatting leaves out.
-    QString fmt = loc.timeFormat(QLocale::LongFormat);
-    fmt.remove(QLatin1Char('t'));
-    return date + QLatin1Char(' ') + loc.toString(dt.time(), fmt.trimmed());
+    return date + u' ' + loc.toString(t, clockFormat(loc));
 }
 
 frm_save::frm_save(const SaveSnapshot &snapshot, FileAccess &files, QString path,

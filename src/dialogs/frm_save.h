@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QLocale>
 #include <QWidget>
 #include <functional>
 
@@ -51,8 +52,8 @@ public:
 
     void btn_save_Click();
 
-    // Short date, a blank, the long time; midnight gives the date alone.
-    static QString dateTimeText(const QDateTime &dt);
+    // Numeric date, a blank, the time to the second; midnight gives the date alone.
+    static QString dateTimeText(const QDateTime &dt, const QLocale &loc = QLocale::system());
 
 private:
     FileAccess &m_files;
