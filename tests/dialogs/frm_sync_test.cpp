@@ -1,0 +1,146 @@
+#include "dialogs/frm_sync.h"
+
+#include "platform/tick_counter.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+#include <gtest/gtest.h>
+#include <optional>
+
+namespace pv2 {
+namespace {
+
+constexpr int kStepMs = 10;
+
+class SyncWindow : public ::testing::Test {
+protected:
+    void TearDown() override { sync.hide(); }
+
+    void key(Qt::Key k) { QTest::keyClick(sync.focusWidget(), k); }
+
+    // Runs the timer over `ms` of fake time, calling `at` at each step.
+    void runFor(int ms, const std::function<void()> &at) {
+        for (int t = 0; t < ms; t += kStepMs) {
+            counter.advance(kStepMs);
+            sync.sync_timer_Timer();
+            at();
+        }
+    }
+
+    FakeTickCounter counter{0xFFFFF800u};              // wraps during the first measurement
+    std::vector<std::pair<uint32_t, uint32_t>> posted; // counter at posting, heard moment
+    std::vector<int> acceptedWith;
+    QWidget owner;
+    frm_sync sync{counter, [this](uint32_t heard) { posted.emplace_back(counter.now(), heard); },
+                  30, &owner};
+};
+
+// 16 clicks 600 ms apart from 1 s after the press, each posted 300 ms ahead; the taps of the
+// counted clicks give the offset, which OK then confirms.
+TEST_F(SyncWindow, MeasuresTheOffsetFromTapsAndOkConfirmsIt) {
+    QObject::connect(&sync, &frm_sync::offsetAccepted,
+                     [this](int ms) { acceptedWith.push_back(ms); });
+    const struct {
+        const char *name;
+        std::function<void()> tap, release;
+        int late, taps, expected;
+        const char *label;
+    } cases[] = {
+        {"space", [&] { key(Qt::Key_Space); }, {}, 120, 16, 120, "+120 ms"},
+        {"enter", [&] { key(Qt::Key_Return); }, {}, -60, 16, -60, "-60 ms"},
+        // The press is the tap, not the release 80 ms later.
+        {"button", [&] { QTest::mousePress(sync.btn_tap, Qt::LeftButton); },
+         [&] { QTest::mouseRelease(sync.btn_tap, Qt::LeftButton); }, 120, 16, 120, "+120 ms"},
+        {"tooFew", [&] { key(Qt::Key_Space); }, {}, 40, 11, 120, "足りません"},
+    };
+    sync.openModal();
+    EXPECT_EQ(sync.offsetMs(), 30);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        counter.advance(1000); // keys just after a measurement are still taken as taps
+        posted.clear();
+        key(Qt::Key_Tab); // from the offset to 計測
+        key(Qt::Key_Space);
+        ASSERT_TRUE(sync.calibrating());
+        EXPECT_TRUE(sync.sync_timer->isActive());
+        EXPECT_EQ(sync.focusWidget(), sync.btn_tap);
+        EXPECT_FALSE(sync.btn_ok->isEnabled());
+        const uint32_t first = counter.now() + 1000;
+        std::vector<std::pair<uint32_t, uint32_t>> expected;
+        for (uint32_t i = 0; i < 16; ++i)
+            expected.emplace_back(first + 600 * i - 300, first + 600 * i);
+
+        std::optional<uint32_t> ended;
+        runFor(600 * 15 + 1000 + 300, [&] {
+            if (!sync.calibrating() && !ended)
+                ended = counter.now();
+            const int32_t since = int32_t(counter.now() - first) - c.late;
+            if (since >= 0 && since % 600 == 0 && since / 600 < c.taps)
+                c.tap();
+            if (c.release && since >= 80 && since % 600 == 80)
+                c.release();
+        });
+        EXPECT_EQ(posted, expected);
+        EXPECT_EQ(ended, first + 600 * 15 + 300) << "half an interval after the last click";
+        EXPECT_FALSE(sync.calibrating());
+        EXPECT_FALSE(sync.sync_timer->isActive());
+        EXPECT_EQ(sync.spn_offset->value(), c.expected);
+        EXPECT_TRUE(sync.lbl_result->text().contains(QString::fromUtf8(c.label)))
+            << sync.lbl_result->text().toStdString();
+        EXPECT_EQ(sync.focusWidget(), sync.spn_offset);
+        EXPECT_TRUE(sync.btn_ok->isEnabled());
+        EXPECT_FALSE(sync.btn_tap->isEnabled());
+    }
+    // One more tap just after the end does not confirm; Enter a moment later does.
+    counter.advance(100);
+    key(Qt::Key_Return);
+    EXPECT_TRUE(sync.isVisible());
+    counter.advance(1000);
+    key(Qt::Key_Return);
+    EXPECT_FALSE(sync.isVisible());
+    EXPECT_EQ(sync.result(), QDialog::Accepted);
+    EXPECT_EQ(acceptedWith, std::vector<int>{120});
+    EXPECT_EQ(sync.offsetMs(), 120);
+}
+
+TEST_F(SyncWindow, KeyboardOnlyAndEscapeEndsAMeasurement) {
+    owner.show();
+    sync.openModal();
+    EXPECT_EQ(QApplication::activeModalWidget(), &sync);
+    EXPECT_EQ(sync.windowTitle(), QStringLiteral("音と表示のずれ"));
+    EXPECT_EQ(sync.spn_offset->minimum(), -250);
+    EXPECT_EQ(sync.spn_offset->maximum(), 250);
+    EXPECT_EQ(sync.lbl_offset->buddy(), sync.spn_offset);
+    // The tap button is skipped until a measurement starts.
+    std::vector<QWidget *> order;
+    for (int i = 0; i < 4; ++i) {
+        key(Qt::Key_Tab);
+        order.push_back(sync.focusWidget());
+    }
+    EXPECT_EQ(order, (std::vector<QWidget *>{sync.btn_measure, sync.btn_ok, sync.btn_cancel,
+                                             sync.spn_offset}));
+
+    // Alt+M clicks through the button's animation, after a wall-clock delay.
+    EXPECT_EQ(QKeySequence::mnemonic(sync.btn_measure->text()), QKeySequence(Qt::ALT | Qt::Key_M));
+    key(Qt::Key_Tab);
+    key(Qt::Key_Space);
+    ASSERT_TRUE(sync.calibrating());
+    runFor(1500, [] {});
+    const size_t before = posted.size();
+    key(Qt::Key_Escape);
+    EXPECT_FALSE(sync.isVisible());
+    EXPECT_EQ(sync.result(), QDialog::Rejected);
+    EXPECT_FALSE(sync.calibrating());
+    EXPECT_FALSE(sync.sync_timer->isActive());
+    runFor(1000, [] {});
+    EXPECT_EQ(posted.size(), before) << "no click after the window closed";
+    EXPECT_EQ(sync.offsetMs(), 30);
+}
+
+} // namespace
+} // namespace pv2
