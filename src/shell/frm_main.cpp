@@ -597,6 +597,17 @@ bool frm_main::speedKeyPress(QKeyEvent *event) {
         btn_start->setFocus();
         return true;
     }
+    switch (event->key()) {
+    case Qt::Key_Delete: // X11 gives it the text U+007F, which is no character to discard
+    case Qt::Key_Backspace:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+        return false;
+    default:
+        break;
+    }
     const QString t = event->text();
     if (t.isEmpty())
         return false; // navigation and editing keys belong to the box

@@ -74,6 +74,22 @@ TEST_F(MainWindowTest, TempoBoxLimitsAndFocusKeys) {
     EXPECT_EQ(QApplication::focusWidget(), w->cmb_speed) << "capital P is simply discarded";
     key(Qt::Key_V, Qt::ControlModifier);
     EXPECT_EQ(w->cmb_speed->currentText(), "800");
+    // Editing keys edit, with the text X11 gives them (Delete carries U+007F).
+    w->cmb_speed->setFocus();
+    const struct {
+        Qt::Key k;
+        const char *text, *shown;
+        int cursor;
+    } edits[] = {{Qt::Key_Home, "", "800", 0},      {Qt::Key_Delete, "\x7f", "00", 0},
+                 {Qt::Key_End, "", "00", 2},        {Qt::Key_Left, "", "00", 1},
+                 {Qt::Key_Backspace, "\b", "0", 0}, {Qt::Key_Right, "", "0", 1}};
+    for (const auto &e : edits) {
+        QKeyEvent press(QEvent::KeyPress, e.k, Qt::NoModifier, QString::fromLatin1(e.text));
+        QApplication::sendEvent(QApplication::focusWidget(), &press);
+        EXPECT_EQ(w->cmb_speed->currentText(), e.shown) << e.k;
+        EXPECT_EQ(w->cmb_speed->lineEdit()->cursorPosition(), e.cursor) << e.k;
+    }
+    w->setSpeedText("800");
     for (const char *toTap : {"p", "/"}) {
         w->cmb_speed->setFocus();
         type(toTap);
