@@ -38,7 +38,7 @@ public:
         // The whole latency asked of the sound server's stream. The picture waits for what the
         // tick lead cannot cover, so this only buys safety on a busy machine, and every halving
         // doubles the server's wake-ups.
-        int streamLatencyMs = 40;
+        int streamLatencyMs = 50;
         // The output pauses this long after the last sound has died away, and wakes with the
         // next message.
         double sleepAfterSeconds = 0.5;
