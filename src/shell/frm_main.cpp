@@ -563,6 +563,8 @@ void frm_main::beatTimerFired() {
 }
 
 void frm_main::armBeatTimer() {
+    // Timed ticks may be sent up to one period late; the backend delays them to absorb it.
+    m_services.midi.setTimerPeriod(m_settings.timerInterval);
     m_clock->armBeatTimer(m_settings.timerInterval);
 }
 

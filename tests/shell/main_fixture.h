@@ -22,12 +22,20 @@
 
 namespace pv2::test {
 
+// Also remembers every timer period the backend is told of.
+class PeriodRecordingMidiOut : public RecordingMidiOut {
+public:
+    using RecordingMidiOut::RecordingMidiOut;
+    void setTimerPeriod(int periodMs) override { timerPeriods.push_back(periodMs); }
+    std::vector<int> timerPeriods;
+};
+
 // The main window with every service faked, in its own working directory.
 class MainWindowTest : public ::testing::Test {
 protected:
     QTemporaryDir dir;
     FakeTickCounter counter{100000};
-    RecordingMidiOut midi{&counter};
+    PeriodRecordingMidiOut midi{&counter};
     RecordingMessageBoxes boxes;
     RecordingHelpViewer help;
     RealFileAccess files;

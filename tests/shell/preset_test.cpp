@@ -41,6 +41,7 @@ TEST_F(MainWindowTest, StartUpReadsThePresetFile) {
     EXPECT_TRUE(w->btn_save->isVisible());
     w->btn_start_Click();
     EXPECT_EQ(w->beat_timer->interval(), 30);
+    EXPECT_EQ(midi.timerPeriods, std::vector<int>{30});
 }
 
 TEST_F(MainWindowTest, SaveOffHidesSaveAndReload) {

@@ -73,6 +73,7 @@ TEST_F(MainWindowTest, DigitKeysStartFromTheLabelledBeat) {
     w->btn_start->setFocus();
     key(Qt::Key_2);
     EXPECT_TRUE(w->beat_timer->isActive());
+    EXPECT_EQ(midi.timerPeriods, std::vector<int>{20});
     EXPECT_EQ(w->state().curBeat, 3);
     EXPECT_EQ(w->btn_start->text(), "STOP");
     key(Qt::Key_5); // running: the digit asks for the stop
