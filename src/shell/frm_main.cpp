@@ -38,10 +38,28 @@ constexpr int kDesignClientW = 10770;
 constexpr int kDesignClientH = 9060;
 constexpr int kMinOuter = 8000;
 
-// Windows virtual-key codes, which the dispatcher's table is written in.
-int virtualKeyOf(const QKeyEvent *e) {
-    const int k = e->key();
-    const bool keypad = e->modifiers() & Qt::KeypadModifier;
+// The digit row by its physical key, whatever the layout and Shift make of it ('#' for
+// Shift+3 on a US keyboard, '"' for the 3 key on a French one); 0 where the event does not
+// say, as on the offscreen platform.
+int digitRowKey(const QKeyEvent &e, NativeKeys native) {
+    if (native == NativeKeys::Windows) {
+        const quint32 vk = e.nativeVirtualKey();
+        return vk >= '0' && vk <= '9' ? static_cast<int>(vk) : 0;
+    }
+    const quint32 code = e.nativeScanCode(); // X keycodes 10 to 19: the keys 1 to 9, then 0
+    if (code >= 10 && code <= 18)
+        return '1' + static_cast<int>(code - 10);
+    return code == 19 ? '0' : 0;
+}
+
+} // namespace
+
+int virtualKeyOf(const QKeyEvent &e, NativeKeys native) {
+    const int k = e.key();
+    const bool keypad = e.modifiers() & Qt::KeypadModifier;
+    if (!keypad)
+        if (const int digit = digitRowKey(e, native))
+            return digit;
     if (k >= Qt::Key_0 && k <= Qt::Key_9)
         return keypad ? 96 + (k - Qt::Key_0) : k;
     if (k >= Qt::Key_A && k <= Qt::Key_Z)
@@ -82,6 +100,7 @@ int virtualKeyOf(const QKeyEvent *e) {
     }
 }
 
+namespace {
 constexpr int kVkReturn = 13;
 
 } // namespace
@@ -748,14 +767,14 @@ bool frm_main::eventFilter(QObject *watched, QEvent *event) {
             rebuildBeats();
             B_Disp();
         }
-        if (virtualKeyOf(ke) == kVkReturn) {
+        if (virtualKeyOf(*ke) == kVkReturn) {
             cmb_speed->setFocus();
             return true;
         }
         return false;
     }
     if (watched == menu1) {
-        if (virtualKeyOf(ke) == kVkReturn) {
+        if (virtualKeyOf(*ke) == kVkReturn) {
             btn_start->setFocus();
             return true;
         }
@@ -765,7 +784,7 @@ bool frm_main::eventFilter(QObject *watched, QEvent *event) {
         return !t.isEmpty() && t.at(0).isPrint();
     }
 
-    int key = virtualKeyOf(ke);
+    int key = virtualKeyOf(*ke);
     Form_KeyDown(key, 0);
     if (key == 0)
         return true;

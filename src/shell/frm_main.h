@@ -19,6 +19,7 @@
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -55,6 +56,16 @@ struct LayoutGeometry {
     int l3Top = 0, bmarkTop = 0;
 };
 LayoutGeometry computeLayout(int W, int H, int ballHeight);
+
+// How the platform numbers physical keys in a key event's native codes.
+enum class NativeKeys { X11, Windows };
+#ifdef Q_OS_WIN
+inline constexpr NativeKeys kNativeKeys = NativeKeys::Windows;
+#else
+inline constexpr NativeKeys kNativeKeys = NativeKeys::X11; // xcb and Wayland alike
+#endif
+// The Windows virtual-key code of a key, which the dispatcher's table is written in.
+int virtualKeyOf(const QKeyEvent &e, NativeKeys native = kNativeKeys);
 
 class frm_main : public QWidget {
     Q_OBJECT

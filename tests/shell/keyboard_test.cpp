@@ -34,6 +34,70 @@ TEST_F(MainWindowTest, KeysOnStartOtherThanTheDigitsAreConsumed) {
     EXPECT_FALSE(w->state().isStopped) << "digit 3 reaches START's own handling";
 }
 
+// The digit row counts by its physical key: Shift and the layout make no difference.
+TEST(VirtualKeys, DigitRowByItsKeyKeypadApart) {
+    using enum NativeKeys;
+    const auto KP = Qt::KeypadModifier;
+    const struct {
+        NativeKeys native;
+        Qt::Key k;
+        Qt::KeyboardModifiers mods;
+        quint32 scanCode, virtualKey;
+        int expected;
+    } cases[] = {
+        {X11, Qt::Key_NumberSign, Qt::ShiftModifier, 12, 0x23, '3'}, // US and Japanese
+        {X11, Qt::Key_QuoteDbl, {}, 12, 0x22, '3'},                  // French
+        {X11, Qt::Key_Exclam, Qt::ShiftModifier, 10, 0x21, '1'},
+        {X11, Qt::Key_Agrave, {}, 19, 0xe0, '0'},
+        {X11, Qt::Key_3, KP, 89, 0xffb3, 99},
+        {X11, Qt::Key_A, {}, 38, 0x61, 'A'},
+        {X11, Qt::Key_9, {}, 0, 0, '9'}, // no native codes: the Qt key
+        {Windows, Qt::Key_NumberSign, Qt::ShiftModifier, 4, 0x33, '3'},
+        {Windows, Qt::Key_QuoteDbl, {}, 4, 0x33, '3'},
+        {Windows, Qt::Key_9, {}, 10, 0x39, '9'}, // X keycode 10 would be the 1 key
+        {Windows, Qt::Key_3, KP, 0x51, 0x63, 99},
+        {Windows, Qt::Key_A, {}, 0x1e, 0x41, 'A'},
+    };
+    for (const auto &c : cases) {
+        const QKeyEvent e(QEvent::KeyPress, c.k, c.mods, c.scanCode, c.virtualKey, 0);
+        EXPECT_EQ(virtualKeyOf(e, c.native), c.expected)
+            << (c.native == Windows ? "Windows " : "X11 ") << c.k << " " << c.scanCode;
+    }
+}
+
+TEST_F(MainWindowTest, ShiftedOrForeignDigitRowKeysStartAndTap) {
+    create();
+    // The 3 key as this platform reports it.
+    const bool win = kNativeKeys == NativeKeys::Windows;
+    const auto press3 = [&](Qt::Key k, Qt::KeyboardModifiers mods, const char *text) {
+        QKeyEvent e(QEvent::KeyPress, k, mods, win ? 4 : 12, win ? 0x33 : quint32(k), 0,
+                    QString::fromLatin1(text));
+        QApplication::sendEvent(QApplication::focusWidget(), &e);
+    };
+    const struct {
+        Qt::Key k;
+        Qt::KeyboardModifiers mods;
+        const char *text;
+    } keys[] = {{Qt::Key_NumberSign, Qt::ShiftModifier, "#"}, {Qt::Key_QuoteDbl, {}, "\""}};
+    for (const auto &r : keys) {
+        if (!w->state().isStopped)
+            w->btn_start_Click();
+        w->state().curBeat = 0;
+        w->btn_start->setFocus();
+        press3(r.k, r.mods, r.text);
+        EXPECT_FALSE(w->state().isStopped) << r.text;
+        EXPECT_EQ(w->state().curBeat, 2) << r.text << ": from the label 3 of 1111";
+        // On TAP the same key taps: two of them 500 ms apart give 120.
+        w->btn_tap->setFocus();
+        w->setSpeedText("80");
+        counter.advance(3000);
+        press3(r.k, r.mods, r.text);
+        counter.advance(500);
+        press3(r.k, r.mods, r.text);
+        EXPECT_EQ(w->cmb_speed->currentText(), "120") << r.text;
+    }
+}
+
 TEST_F(MainWindowTest, LettersAndTapKeysMoveTheFocusAndTapKeysTap) {
     create();
     w->btn_tap->setFocus();
