@@ -70,6 +70,7 @@ int virtualKeyOf(const QKeyEvent &e, NativeKeys native) {
     case Qt::Key_Space:
         return 32;
     case Qt::Key_Slash:
+        return keypad ? 111 : 191; // only the main keyboard's slash taps
     case Qt::Key_Question:
         return 191;
     case Qt::Key_Return:

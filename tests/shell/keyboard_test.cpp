@@ -28,13 +28,17 @@ TEST_F(MainWindowTest, KeysOnStartOtherThanTheDigitsAreConsumed) {
         EXPECT_TRUE(w->state().isStopped) << k;
         EXPECT_EQ(QApplication::focusWidget(), w->btn_start) << k;
     }
-    QTest::keyClick(w->btn_start, Qt::Key_3, Qt::KeypadModifier);
-    EXPECT_TRUE(w->state().isStopped);
+    for (Qt::Key k : {Qt::Key_3, Qt::Key_Slash}) {
+        QTest::keyClick(w->btn_start, k, Qt::KeypadModifier);
+        EXPECT_TRUE(w->state().isStopped) << k;
+        EXPECT_EQ(QApplication::focusWidget(), w->btn_start) << k << ": keypad keys do not tap";
+    }
     key(Qt::Key_3);
     EXPECT_FALSE(w->state().isStopped) << "digit 3 reaches START's own handling";
 }
 
-// The digit row counts by its physical key: Shift and the layout make no difference.
+// The digit row counts by its physical key: Shift and the layout make no difference. Only
+// the main keyboard's slash is the tap key.
 TEST(VirtualKeys, DigitRowByItsKeyKeypadApart) {
     using enum NativeKeys;
     const auto KP = Qt::KeypadModifier;
@@ -52,11 +56,16 @@ TEST(VirtualKeys, DigitRowByItsKeyKeypadApart) {
         {X11, Qt::Key_3, KP, 89, 0xffb3, 99},
         {X11, Qt::Key_A, {}, 38, 0x61, 'A'},
         {X11, Qt::Key_9, {}, 0, 0, '9'}, // no native codes: the Qt key
+        {X11, Qt::Key_Slash, {}, 61, 0x2f, 191},
+        {X11, Qt::Key_Slash, KP, 106, 0xffaf, 111},
+        {X11, Qt::Key_Slash, KP, 0, 0, 111},
         {Windows, Qt::Key_NumberSign, Qt::ShiftModifier, 4, 0x33, '3'},
         {Windows, Qt::Key_QuoteDbl, {}, 4, 0x33, '3'},
         {Windows, Qt::Key_9, {}, 10, 0x39, '9'}, // X keycode 10 would be the 1 key
         {Windows, Qt::Key_3, KP, 0x51, 0x63, 99},
         {Windows, Qt::Key_A, {}, 0x1e, 0x41, 'A'},
+        {Windows, Qt::Key_Slash, {}, 0x35, 0xbf, 191},
+        {Windows, Qt::Key_Slash, KP, 0x35, 0x6f, 111},
     };
     for (const auto &c : cases) {
         const QKeyEvent e(QEvent::KeyPress, c.k, c.mods, c.scanCode, c.virtualKey, 0);
