@@ -165,8 +165,8 @@ QString frm_main::menuMissingCaption() {
 frm_main::frm_main(const Services &services, QWidget *parent)
     : QWidget(parent), m_services(services), m_tick(services.midi, services.boxes) {
     setWindowTitle(QStringLiteral("Pulvano2"));
-    resize(twipsToPixels(kDesignClientW), twipsToPixels(kDesignClientH));
-    move(twipsToPixels(2550), twipsToPixels(1740));
+    // The design places the client area; move() would place the frame's corner there.
+    setGeometry(twipsRect(2550, 1740, kDesignClientW, kDesignClientH));
     setMinimumSize(twipsToPixels(kMinOuter) + 1, twipsToPixels(kMinOuter) + 1);
     createControls();
     m_timerAdapter = std::make_unique<QtBeatTimer>(beat_timer);

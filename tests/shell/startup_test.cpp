@@ -6,7 +6,7 @@ using namespace pv2::test;
 TEST_F(MainWindowTest, StartsWithTheDesignDefaultsAndOpensTheDevice) {
     create();
     EXPECT_EQ(w->windowTitle(), "Pulvano2");
-    EXPECT_EQ(w->size(), QSize(718, 604));
+    EXPECT_EQ(w->geometry(), QRect(170, 116, 718, 604)) << "the client area, not the frame";
     EXPECT_EQ(w->btn_start->geometry(), QRect(640, 144, 73, 33));
     EXPECT_EQ(w->Text1->geometry(), QRect(320, 24, 217, 33));
     EXPECT_EQ(w->Text1->text(), "1111");
