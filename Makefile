@@ -70,14 +70,18 @@ fuzz: deps
 	@cmake --build $(FUZZ_BUILD) --target pv2_fuzzers
 	@tests/fuzz/run-fuzzers $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
-# Tick timing at the audio output, CPU, memory and start-up (see bench/tick_timing.cpp); a
-# minute per run. Not part of `make test`. It runs a PulseAudio server of its own, which
-# install-deps will not put beside a desktop's running sound server.
+# Tick timing at the audio output from the first tick, picture against sound, CPU and wake-ups
+# of the program and the sound server playing and stopped beside gtick's, memory and start-up
+# (see bench/tick_timing.cpp); BENCH_SECONDS of playing per run, about two minutes a run in all,
+# BENCH_FLAGS passed to every run (e.g. "--no-peer --idle 10"). Not part of `make test`. It runs a PulseAudio server of its own, which install-deps will not
+# put beside a desktop's running sound server.
 .PHONY: bench
 BENCH_SECONDS ?= 60
-BENCH_RUN = $(BUILD)/bench/tick_timing --seconds $(BENCH_SECONDS) --out $(BUILD)/bench-results
+BENCH_FLAGS ?=
+BENCH_RUN = $(BUILD)/bench/tick_timing --seconds $(BENCH_SECONDS) --out $(BUILD)/bench-results $(BENCH_FLAGS)
 bench: DEPS = bench
 bench: build
-	$(BENCH_RUN) --pattern "1111" --tempo 120
-	$(BENCH_RUN) --pattern "3 3 2-" --tempo 200
-	$(BENCH_RUN) --pattern "2 1 1" --tempo 60
+	$(BENCH_RUN) --pattern "1111" --tempo 80
+	$(BENCH_RUN) --pattern "1111" --tempo 160
+	$(BENCH_RUN) --pattern "1111" --tempo 800
+	$(BENCH_RUN) --pattern "1111" --tempo 208 --load --no-peer

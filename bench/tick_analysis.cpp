@@ -192,7 +192,8 @@ ClockFit fitTimedFrames(const std::vector<TimedFrame> &points, double rate) {
         for (const TimedFrame &p : points)
             residuals.push_back(std::fabs(p.timeNs - t0 - (a + b * (p.frame - f0))));
         std::vector<double> sorted = residuals;
-        std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2),
+        std::nth_element(sorted.begin(),
+                         sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2),
                          sorted.end());
         // Five times the typical distance, and never below 50 us: the timing's own grain.
         const double limit = std::max(5 * 1.4826 * sorted[sorted.size() / 2], 50e3);
