@@ -73,8 +73,9 @@ fuzz: deps
 # Tick timing at the audio output from the first tick, picture against sound, CPU and wake-ups
 # of the program and the sound server playing and stopped beside gtick's, memory and start-up
 # (see bench/tick_timing.cpp); BENCH_SECONDS of playing per run, about two minutes a run in all,
-# BENCH_FLAGS passed to every run (e.g. "--no-peer --idle 10"). Not part of `make test`. It runs a PulseAudio server of its own, which install-deps will not
-# put beside a desktop's running sound server.
+# BENCH_FLAGS passed to every run (e.g. "--no-peer --idle 10"). Not part of `make test`. It
+# runs a PulseAudio server of its own, which install-deps will not put beside a desktop's
+# running sound server.
 .PHONY: bench
 BENCH_SECONDS ?= 60
 BENCH_FLAGS ?=
