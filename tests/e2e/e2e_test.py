@@ -11,6 +11,7 @@ import glob
 import os
 import shutil
 import signal
+import statistics
 import subprocess
 import sys
 import time
@@ -22,6 +23,7 @@ import xml.etree.ElementTree as ElementTree
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
+import avsync  # noqa: E402
 import ticks  # noqa: E402
 from desktop import E2EError, Desktop, Program, wait_for, why_not_here  # noqa: E402
 
@@ -301,6 +303,60 @@ class E2ETest(unittest.TestCase):
         self.assertTrue(any(abs(centre - s) <= 3 for s in spots),
                         f"ball at {centre}, spots {spots}")
         self.assertLessEqual(abs(ball[3] - (top + h - 1)), 2, f"ball {ball} not on the floor")
+
+    def test_landing_and_tick_agree(self):
+        """The ball comes to rest at a landing spot on screen when its tick is heard on the
+        sink, within 10 ms; both moments on CLOCK_MONOTONIC, as PulseAudio keeps its time."""
+        self.assertIn("CLOCK_MONOTONIC", time.get_clock_info("monotonic").implementation)
+        rec = self.desktop.recorder = avsync.TimedRecorder(self.desktop)
+        p = self.start()
+        window = self.main_window()
+        layout = Layout(window)
+
+        # The control: a click the server said would be heard at a moment is found in the
+        # recording at that moment.
+        settled = rec.wait_settled()
+        told = avsync.play_click(self.desktop)
+        start, period, _, _, _ = rec.clock(settled, told + 0.3)
+        found = [start + period * o.sample for o in ticks.onsets(rec.samples())]
+        click_error = min((t - told for t in found), key=abs, default=1.0)
+        self.assertLessEqual(abs(click_error), 0.002, f"click heard {1000 * click_error:+.1f} ms "
+                             "from the moment the server foretold")
+
+        # The ball's lowest pixels at rest are in these rows; in flight it is higher.
+        left, top, w, h = layout.picture1
+        watcher = avsync.StripWatcher(self.desktop.display, window.id, left, top + h - 4, w, 4)
+        try:
+            since, since_frame = time.monotonic(), rec.sample_count()
+            p.keys(window, "s")
+            changes = watcher.watch(7.3)
+            # At rest on the first spot from the start: only later arrivals are landings.
+            landed = [(t, s) for t, s in avsync.landings(
+                watcher, changes, is_ball, layout.landing_centres(4, [0, 1, 2, 3]))
+                if t > since + 0.375]
+        finally:
+            watcher.close()
+        time.sleep(0.3)
+        self.assertGreaterEqual(len(landed), 8, f"{len(landed)} landings seen")
+
+        start, period, residuals, ahead, block = rec.clock(since)
+        residual = sorted(map(abs, residuals))[len(residuals) * 95 // 100]
+        self.assertLessEqual(residual, 0.001, "the server's timing strays from a steady rate")
+        self.assertLessEqual(abs(max(ahead) - block), 0.001,
+                             f"fragments arrived up to {1000 * max(ahead):.2f} ms before heard, "
+                             f"not a block ({1000 * block:.2f} ms)")
+        heard = [start + period * o.sample for o in self.heard(rec, since_frame)]
+        self.assertTrue(heard, "no ticks heard")
+        pairs = [(t, s, min((h - t for h in heard), key=abs)) for t, s in landed]
+        offsets = sorted(d for _, _, d in pairs)
+        report = (f"heard - landed: median {1000 * statistics.median(offsets):+.1f} ms, from "
+                  f"{1000 * offsets[0]:+.1f} to {1000 * offsets[-1]:+.1f} ms; "
+                  + ", ".join(f"spot {s} at {t - since:.3f} s {1000 * d:+.1f}" for t, s, d in pairs)
+                  + f" (control: click {1000 * click_error:+.2f} ms, fit residual "
+                  f"{1000 * residual:.2f} ms)")
+        print(report, file=sys.stderr)
+        self.assertLessEqual(abs(statistics.median(offsets)), 0.010, report)
+        self.assertLessEqual(sum(abs(d) > 0.010 for d in offsets), 1, report)
 
     def test_preset_by_keyboard_then_close_while_running(self):
         rec = self.desktop.start_recorder()
