@@ -29,14 +29,9 @@ void FramePacer::endStep() {
     m_inStep = false;
     if (m_current.steps.empty())
         return;
-    const uint32_t now = m_counter.now();
-    if (m_frames.empty() && tickDiff(m_current.showAt, now) <= 0) {
-        show(m_current);
-        return;
-    }
     m_frames.push_back(std::move(m_current));
     m_current = Frame{};
-    armFor(now);
+    presentDue();
 }
 
 void FramePacer::presentDue() {

@@ -23,6 +23,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
@@ -134,6 +135,23 @@ public:
 private:
     QTimer *m_timer;
 };
+
+class QtOneShot : public FramePacer::OneShot {
+public:
+    explicit QtOneShot(QTimer *t) : m_timer(t) {}
+    void start(int ms) override { m_timer->start(ms); }
+    void stop() override { m_timer->stop(); }
+
+private:
+    QTimer *m_timer;
+};
+
+QTimer *preciseSingleShot(QObject *parent) {
+    auto *t = new QTimer(parent);
+    t->setSingleShot(true);
+    t->setTimerType(Qt::PreciseTimer);
+    return t;
+}
 } // namespace
 
 LayoutGeometry computeLayout(int W, int H, int ballHeight) {
@@ -163,7 +181,9 @@ QString frm_main::menuMissingCaption() {
 }
 
 frm_main::frm_main(const Services &services, QWidget *parent)
-    : QWidget(parent), m_services(services), m_tick(services.midi, services.boxes) {
+    : QWidget(parent), m_services(services), m_tick(services.midi, services.boxes),
+      m_userSettings(services.settingsFile.isEmpty() ? UserSettings()
+                                                     : UserSettings(services.settingsFile)) {
     setWindowTitle(QStringLiteral("Pulvano2"));
     // The design places the client area; move() would place the frame's corner there.
     setGeometry(twipsRect(2550, 1740, kDesignClientW, kDesignClientH));
@@ -171,9 +191,19 @@ frm_main::frm_main(const Services &services, QWidget *parent)
     createControls();
     m_timerAdapter = std::make_unique<QtBeatTimer>(beat_timer);
     m_view = std::make_unique<MainBallView>(*this);
+    m_frameShot = std::make_unique<QtOneShot>(frame_timer);
+    m_pacer = std::make_unique<FramePacer>(*m_view, m_services.counter, *m_frameShot,
+                                           [this](const std::function<void()> &draw) {
+                                               Picture1->beginFrame();
+                                               draw();
+                                               Picture1->endFrame();
+                                           });
+    m_syncOffset = m_userSettings.syncOffsetMs();
     m_clock = std::make_unique<BeatClock>(
-        st, m_services.counter, *m_view, *m_timerAdapter, m_services.random,
-        [this](bool downbeat, uint32_t due) { m_tick.sendTick(downbeat, due); },
+        st, m_services.counter, *m_pacer, *m_timerAdapter, m_services.random,
+        [this](bool downbeat, uint32_t due) {
+            m_tick.sendTick(downbeat, due + static_cast<uint32_t>(m_avPlan.tickShiftMs));
+        },
         [this] { return chkVar->isChecked(); }, [this] { return BGdisp->isChecked(); });
     m_ball = makeBallSprite(st.ballWidth);
     Form_Load();
@@ -182,9 +212,12 @@ frm_main::frm_main(const Services &services, QWidget *parent)
 
 frm_main::~frm_main() {
     beat_timer->stop();
+    landing_timer->stop();
+    frame_timer->stop();
     m_tick.closeTickDevice();
     delete m_tuneDialog.data();
     delete m_saveDialog.data();
+    delete m_syncDialog.data();
     // The controls go after this part of the window; the focus leaving the tempo box while they
     // go makes it report the edit as finished, which must not reach a half-destroyed window.
     for (QObject *child : findChildren<QObject *>())
@@ -296,6 +329,17 @@ void frm_main::createControls() {
     beat_timer->setTimerType(Qt::PreciseTimer);
     beat_timer->setInterval(16);
     connect(beat_timer, &QTimer::timeout, this, &frm_main::beatTimerFired);
+    landing_timer = preciseSingleShot(this);
+    connect(landing_timer, &QTimer::timeout, this, &frm_main::beatTimerFired);
+    frame_timer = preciseSingleShot(this);
+    connect(frame_timer, &QTimer::timeout, this, &frm_main::presentFrames);
+
+    picture_menu = new QMenu(this);
+    picture_menu->addAction(QStringLiteral("音と表示のずれ(&Z)...\tF9"), this,
+                            &frm_main::openSyncDialog);
+    Picture1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(Picture1, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint &at) { picture_menu->popup(Picture1->mapToGlobal(at)); });
 
     connect(btn_start, &QPushButton::clicked, this, &frm_main::btn_start_Click);
     connect(btn_end, &QPushButton::clicked, this, &frm_main::btn_end_Click);
@@ -577,15 +621,56 @@ void frm_main::btn_start_KeyDown(int keyCode) {
 }
 
 void frm_main::beatTimerFired() {
-    Picture1->beginFrame();
+    m_pacer->beginStep();
     m_clock->onTimer();
-    Picture1->endFrame();
+    m_pacer->endStep();
+    armLanding();
+}
+
+void frm_main::presentFrames() {
+    m_pacer->presentDue();
+}
+
+// A step of its own when the next beat is due, so that the landing never waits for the
+// periodic timer; the flight keeps the timer's period.
+void frm_main::armLanding() {
+    if (!beat_timer->isActive()) {
+        landing_timer->stop();
+        return;
+    }
+    landing_timer->start(std::max(0, tickDiff(m_clock->nextBeatAt(), m_services.counter.now())));
 }
 
 void frm_main::armBeatTimer() {
-    // Timed ticks may be sent up to one period late; the backend delays them to absorb it.
+    // Timed ticks may be sent up to one period late; the backend delays them to absorb it, and
+    // the output wakes now so that the first tick finds it running.
     m_services.midi.setTimerPeriod(m_settings.timerInterval);
+    m_services.midi.wake();
+    m_pacer->flush();
+    applyAvPlan();
     m_clock->armBeatTimer(m_settings.timerInterval);
+    armLanding();
+}
+
+void frm_main::applyAvPlan() {
+    m_avPlan = planAvSync(m_services.midi.delayMs(), BeatClock::kTickLead, m_syncOffset);
+    m_pacer->setDelay(m_avPlan.pictureDelayMs);
+}
+
+void frm_main::openSyncDialog() {
+    delete m_syncDialog.data();
+    // Clicks for the moment they are heard, without the offset: the taps measure all of it.
+    auto click = [this](uint32_t heardTick) {
+        const int delay = std::max(m_services.midi.delayMs(), BeatClock::kTickLead);
+        m_tick.sendTick(false, heardTick - static_cast<uint32_t>(delay));
+    };
+    m_syncDialog = new frm_sync(m_services.counter, click, m_syncOffset, this);
+    connect(m_syncDialog, &frm_sync::offsetAccepted, this, [this](int ms) {
+        m_syncOffset = clampSyncOffsetMs(ms);
+        m_userSettings.setSyncOffsetMs(m_syncOffset);
+        applyAvPlan();
+    });
+    m_syncDialog->openModal();
 }
 
 // ---- tempo box ----
@@ -739,6 +824,9 @@ void frm_main::Form_KeyDown(int &keyCode, int shift) {
         break;
     case 119:
         soundToggle();
+        break;
+    case 120:
+        openSyncDialog();
         break;
     default:
         break;
@@ -908,6 +996,8 @@ void frm_main::btn_tune_Click() {
 void frm_main::closeEvent(QCloseEvent *event) {
     btn_start->setFocus();
     beat_timer->stop();
+    landing_timer->stop();
+    frame_timer->stop();
     m_tick.closeTickDevice();
     if (m_saveDialog)
         m_saveDialog->close();
@@ -916,6 +1006,8 @@ void frm_main::closeEvent(QCloseEvent *event) {
 
 void frm_main::btn_end_Click() {
     beat_timer->stop();
+    landing_timer->stop();
+    frame_timer->stop();
     m_tick.closeTickDevice();
     if (m_services.quit)
         m_services.quit();

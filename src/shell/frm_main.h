@@ -1,11 +1,14 @@
 #pragma once
 
 #include "beat/beat_clock.h"
+#include "beat/frame_pacer.h"
 #include "beat/schedule.h"
 #include "dialogs/frm_save.h"
+#include "dialogs/frm_sync.h"
 #include "dialogs/frm_tune.h"
 #include "pattern/tap_tempo.h"
 #include "platform/text_file.h"
+#include "platform/user_settings.h"
 #include "preset/preset_file.h"
 #include "sound/tick_sound.h"
 
@@ -22,6 +25,7 @@ class QGroupBox;
 class QKeyEvent;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPushButton;
 class QRadioButton;
 class QTimer;
@@ -44,6 +48,8 @@ struct Services {
     RandomSource &random;
     QString workDir;
     std::function<void()> quit;
+    // The user's own settings; empty for the desktop's usual place.
+    QString settingsFile = {};
 };
 
 // Window geometry in twips for an outer size W x H; pure so it can be checked exactly.
@@ -97,11 +103,24 @@ public:
     QCheckBox *chkVar = nullptr;
     QLabel *CursorImage = nullptr;
     QTimer *beat_timer = nullptr;
+    // A landing's own step, and frames waiting for their moment.
+    QTimer *landing_timer = nullptr;
+    QTimer *frame_timer = nullptr;
+    // The drawing area's context menu: the picture/sound offset.
+    QMenu *picture_menu = nullptr;
 
     EngineState &state() { return st; }
     BeatClock &clock() { return *m_clock; }
     // What each firing of beat_timer does: one step of the clock, shown as one frame.
     void beatTimerFired();
+    // Shows the frames whose moment has come.
+    void presentFrames();
+    FramePacer &pacer() { return *m_pacer; }
+    // The picture/sound offset window (F9, or the drawing area's context menu).
+    void openSyncDialog();
+    frm_sync *syncDialog() const { return m_syncDialog; }
+    int syncOffsetMs() const { return m_syncOffset; }
+    const AvPlan &avPlan() const { return m_avPlan; }
     TickSound &tickSound() { return m_tick; }
     const FluctProfile &fluctProfileTable() const { return fluctProfile; }
     const std::array<int16_t, 31> &digitStartTable() const { return digitStart; }
@@ -166,13 +185,20 @@ private:
     void beatStep(bool plus);
     void setTapColour(const QColor &c);
     void attachFilter(QWidget *w);
+    void applyAvPlan();
+    void armLanding();
 
     Services m_services;
     EngineState st;
     TickSound m_tick;
     std::unique_ptr<BeatTimer> m_timerAdapter;
     std::unique_ptr<BallView> m_view;
+    std::unique_ptr<FramePacer::OneShot> m_frameShot;
+    std::unique_ptr<FramePacer> m_pacer;
     std::unique_ptr<BeatClock> m_clock;
+    UserSettings m_userSettings;
+    int m_syncOffset = 0;
+    AvPlan m_avPlan;
     TapTempo m_tap;
 
     FluctProfile fluctProfile{};
@@ -189,6 +215,7 @@ private:
     bool m_shownOnce = false;
     QPointer<frm_save> m_saveDialog;
     QPointer<frm_tune> m_tuneDialog;
+    QPointer<frm_sync> m_syncDialog;
 
     friend class MainBallView;
 };

@@ -22,12 +22,17 @@
 
 namespace pv2::test {
 
-// Also remembers every timer period the backend is told of.
+// Also remembers every timer period the backend is told of, and says how long after its due
+// moment a timed message is heard.
 class PeriodRecordingMidiOut : public RecordingMidiOut {
 public:
     using RecordingMidiOut::RecordingMidiOut;
     void setTimerPeriod(int periodMs) override { timerPeriods.push_back(periodMs); }
+    int delayMs() const override { return delay; }
+    void wake() override { ++wakes; }
     std::vector<int> timerPeriods;
+    int delay = 0;
+    int wakes = 0;
 };
 
 // The main window with every service faked, in its own working directory.
@@ -53,7 +58,15 @@ protected:
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
     void create(bool show = true) {
-        Services s{counter, midi, boxes, help, files, random, dir.path(), [this] { ++quits; }};
+        Services s{counter,
+                   midi,
+                   boxes,
+                   help,
+                   files,
+                   random,
+                   dir.path(),
+                   [this] { ++quits; },
+                   dir.filePath("settings.ini")};
         w = std::make_unique<frm_main>(s);
         if (show) {
             w->show();
@@ -73,9 +86,14 @@ protected:
         counter.advance(ms);
         w->beatTimerFired();
     }
+    // Firings every step ms; once the timer has stopped, its last landing shows at its beat.
     void runFor(int ms, int step = 5) {
         for (int t = 0; t < ms && w->beat_timer->isActive(); t += step)
             fire(step);
+        if (!w->beat_timer->isActive() && w->pacer().waiting() > 0) {
+            counter.advance(10);
+            w->presentFrames();
+        }
     }
     std::vector<uint32_t> ticksSent() const {
         std::vector<uint32_t> out;

@@ -3,6 +3,9 @@
 #include "pattern/beat_labels.h"
 #include "shell/picture_box.h"
 
+#include <QMenu>
+#include <QSpinBox>
+
 using namespace pv2;
 using namespace pv2::test;
 
@@ -119,4 +122,47 @@ TEST_F(MainWindowTest, OneBeatFluctuationRunsTheMapFromAClickStart) {
     for (auto t : ticks)
         EXPECT_EQ(t, 0x007F2599u);
     EXPECT_NE(w->state().beats[0].ms, 1000) << "the beats vary";
+}
+
+// A backend heard 90 ms after a tick's due moment: the picture waits 40 ms beyond the 50 ms lead.
+// The user's offset (F9 or the drawing area's menu) moves the sound, is kept for the next start of
+// the program, and the measuring clicks are placed for when they are heard, without it.
+TEST_F(MainWindowTest, PictureAndSoundAgreeAndTheUsersOffsetIsKept) {
+    midi.delay = 90;
+    create();
+    w->btn_start_Click();
+    EXPECT_EQ(midi.wakes, 1);
+    EXPECT_EQ(w->avPlan().pictureDelayMs, 40);
+    EXPECT_EQ(w->avPlan().tickShiftMs, 0);
+    ASSERT_TRUE(w->landing_timer->isActive());
+    EXPECT_EQ(w->landing_timer->interval(), 750) << "a step of its own at the first beat";
+
+    key(Qt::Key_F9);
+    ASSERT_TRUE(w->syncDialog() && w->syncDialog()->isVisible());
+    w->syncDialog()->spn_offset->setValue(-100); // the screen lags the sound by 100 ms
+    w->syncDialog()->accept();
+    EXPECT_EQ(w->avPlan().pictureDelayMs, 0);
+    EXPECT_EQ(w->avPlan().tickShiftMs, 60);
+    midi.clear();
+    // The first interval after the program starts has no tick: the first is at the second beat.
+    const uint32_t beat = w->state().beatStartTick + 1500;
+    runFor(1600);
+    ASSERT_FALSE(midi.events.empty());
+    EXPECT_EQ(midi.events[0].dueTick, beat - 50 + 60) << "heard at the beat + 100 ms";
+
+    w->picture_menu->actions().at(0)->trigger();
+    frm_sync *dialog = w->syncDialog();
+    EXPECT_EQ(dialog->offsetMs(), -100);
+    midi.clear();
+    dialog->btn_measure_Click();
+    const uint32_t firstClick = counter.now() + frm_sync::kFirstClickMs;
+    counter.advance(frm_sync::kFirstClickMs);
+    dialog->sync_timer_Timer();
+    ASSERT_FALSE(midi.events.empty());
+    EXPECT_EQ(midi.events[0].dueTick, firstClick - 90);
+    dialog->reject();
+
+    w.reset();
+    create();
+    EXPECT_EQ(w->syncOffsetMs(), -100);
 }
