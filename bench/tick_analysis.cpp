@@ -229,12 +229,21 @@ Report analyse(const std::vector<Expected> &expectedIn, const std::vector<Onset>
     }
 
     // The constant part of the delay: the median distance from an onset to its nearest beat.
+    // When the delay spans more than half a beat the nearest beat is the wrong one, so where the
+    // bar's first beat has a note of its own only that note counts: its beats lie a bar apart.
+    const auto firstBeats = std::count_if(expected.begin(), expected.end(),
+                                          [](const Expected &e) { return e.kind == 1; });
+    const bool byFirstBeat =
+        firstBeats > 0 && firstBeats < rep.expected &&
+        std::any_of(onsets.begin(), onsets.end(), [](const Onset &o) { return o.kind == 1; });
     std::vector<double> offsets;
     for (const Onset &o : onsets) {
+        if (byFirstBeat && o.kind != 1)
+            continue;
         const double heard = clock.timeOf(o.frame);
         double nearest = std::numeric_limits<double>::infinity();
         for (const Expected &e : expected)
-            if (std::fabs(heard - e.beatNs) < std::fabs(nearest))
+            if ((!byFirstBeat || e.kind == 1) && std::fabs(heard - e.beatNs) < std::fabs(nearest))
                 nearest = heard - static_cast<double>(e.beatNs);
         offsets.push_back(nearest);
     }

@@ -88,36 +88,44 @@ TEST(TickAnalysis, ServerTimedClockIgnoresTheOddLateUpdate) {
 }
 
 TEST(TickAnalysis, ComparesTheTicksHeardWithTheGrid) {
-    // Ticks due every 500 ms, heard 60 ms after their beat on a clock of exact frames; one is
-    // missing, one comes twice, one is 0.2 ms late and one has the other note.
-    CaptureClock clock;
-    clock.originNs = 0;
-    clock.nsPerFrame = 1e9 / kRate;
-    std::vector<Expected> expected;
-    std::vector<Onset> onsets;
-    for (int k = 0; k < 40; ++k) {
-        const int64_t beat = 1'000'000'000 + int64_t{k} * 500'000'000;
-        expected.push_back({beat - 50'000'000, beat, k % 4 == 0 ? 1 : 0});
-        if (k == 7)
-            continue;
-        double heard = static_cast<double>(beat) + 60e6 + (k == 20 ? 0.2e6 : 0);
-        const int kind = k == 30 ? 1 - expected.back().kind : expected.back().kind;
-        onsets.push_back({heard / clock.nsPerFrame, kind, 0.99, 1.0});
-        if (k == 12)
-            onsets.push_back({(heard + 40e6) / clock.nsPerFrame, kind, 0.99, 1.0});
+    // Ticks heard a constant delay after their beat on a clock of exact frames, every fourth the
+    // bar's first with a note of its own; one is missing, one comes twice, one is 0.2 ms late
+    // and one has the other note. The delay may be longer than a beat.
+    struct Case {
+        int64_t beatMs;
+        double delayMs;
+    };
+    for (const Case c : {Case{500, 60}, Case{75, 93}}) {
+        SCOPED_TRACE(c.beatMs);
+        CaptureClock clock;
+        clock.originNs = 0;
+        clock.nsPerFrame = 1e9 / kRate;
+        std::vector<Expected> expected;
+        std::vector<Onset> onsets;
+        for (int k = 0; k < 40; ++k) {
+            const int64_t beat = 1'000'000'000 + int64_t{k} * c.beatMs * 1'000'000;
+            expected.push_back({beat - 50'000'000, beat, k % 4 == 0 ? 1 : 0});
+            if (k == 7)
+                continue;
+            double heard = static_cast<double>(beat) + c.delayMs * 1e6 + (k == 20 ? 0.2e6 : 0);
+            const int kind = k == 30 ? 1 - expected.back().kind : expected.back().kind;
+            onsets.push_back({heard / clock.nsPerFrame, kind, 0.99, 1.0});
+            if (k == 12)
+                onsets.push_back({(heard + 40e6) / clock.nsPerFrame, kind, 0.99, 1.0});
+        }
+        const Report r = analyse(expected, onsets, clock, kRate);
+        EXPECT_EQ(r.expected, 40);
+        EXPECT_EQ(r.found, 39);
+        EXPECT_EQ(r.missing, 1);
+        EXPECT_EQ(r.extra, 1);
+        EXPECT_EQ(r.wrongKind, 1);
+        EXPECT_NEAR(r.offsetMeanMs, c.delayMs, 0.01);
+        EXPECT_NEAR(r.worstDeviationMs, 0.2, 0.01);
+        EXPECT_NEAR(r.meanIntervalPpm, 0.0, 1.0);
+        // Only the late tick moves its two intervals, among the 37 between neighbours.
+        EXPECT_NEAR(r.intervalSdMs, std::sqrt(2 * 0.04 / 37), 0.002);
+        EXPECT_NEAR(r.driftMs, 0.0, 0.01);
     }
-    const Report r = analyse(expected, onsets, clock, kRate);
-    EXPECT_EQ(r.expected, 40);
-    EXPECT_EQ(r.found, 39);
-    EXPECT_EQ(r.missing, 1);
-    EXPECT_EQ(r.extra, 1);
-    EXPECT_EQ(r.wrongKind, 1);
-    EXPECT_NEAR(r.offsetMeanMs, 60.0, 0.01);
-    EXPECT_NEAR(r.worstDeviationMs, 0.2, 0.01);
-    EXPECT_NEAR(r.meanIntervalPpm, 0.0, 1.0);
-    // Only the late tick moves its two intervals, among the 37 between neighbours.
-    EXPECT_NEAR(r.intervalSdMs, std::sqrt(2 * 0.04 / 37), 0.002);
-    EXPECT_NEAR(r.driftMs, 0.0, 0.01);
 }
 
 } // namespace
