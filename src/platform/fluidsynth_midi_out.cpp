@@ -592,9 +592,8 @@ int FluidSynthMidiOut::open() {
     fluid_settings_setnum(d.settings, "synth.sample-rate", d.options.sampleRate);
     fluid_settings_setint(d.settings, "audio.period-size", d.options.periodSize);
     fluid_settings_setint(d.settings, "audio.periods", 2);
-    // Only the samples of the presets in use are loaded: a drum kit and one melodic program
-    // instead of the whole General MIDI set.
-    fluid_settings_setint(d.settings, "synth.dynamic-sample-loading", 1);
+    // Not synth.dynamic-sample-loading, though it would keep only the presets in use: FluidSynth
+    // before 2.4 then plays stray data after a sample's end, a click 160 ms into the side stick.
     // A tone and the rendering of one tick at a time: every voice costs memory up front.
     fluid_settings_setint(d.settings, "synth.polyphony", 16);
     d.synth = new_fluid_synth(d.settings);
