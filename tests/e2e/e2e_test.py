@@ -312,16 +312,9 @@ class E2ETest(unittest.TestCase):
         p = self.start()
         window = self.main_window()
         layout = Layout(window)
-
-        # The control: a click the server said would be heard at a moment is found in the
-        # recording at that moment.
         settled = rec.wait_settled()
+        # The control: a click a playback stream said would be heard at a moment.
         told = avsync.play_click(self.desktop)
-        start, period, _, _, _ = rec.clock(settled, told + 0.3)
-        found = [start + period * o.sample for o in ticks.onsets(rec.samples())]
-        click_error = min((t - told for t in found), key=abs, default=1.0)
-        self.assertLessEqual(abs(click_error), 0.002, f"click heard {1000 * click_error:+.1f} ms "
-                             "from the moment the server foretold")
 
         # The ball's lowest pixels at rest are in these rows; in flight it is higher.
         left, top, w, h = layout.picture1
@@ -339,21 +332,22 @@ class E2ETest(unittest.TestCase):
         time.sleep(0.3)
         self.assertGreaterEqual(len(landed), 8, f"{len(landed)} landings seen")
 
-        start, period, residuals, ahead, block = rec.clock(since)
-        residual = sorted(map(abs, residuals))[len(residuals) * 95 // 100]
-        self.assertLessEqual(residual, 0.001, "the server's timing strays from a steady rate")
-        self.assertLessEqual(abs(max(ahead) - block), 0.001,
-                             f"fragments arrived up to {1000 * max(ahead):.2f} ms before heard, "
-                             f"not a block ({1000 * block:.2f} ms)")
-        heard = [start + period * o.sample for o in self.heard(rec, since_frame)]
+        heard_at, stray = rec.clock(settled)
+        self.assertLessEqual(stray, 0.001, "the server's timing of the recording is unsteady")
+        clicks = [heard_at(o.sample) for o in ticks.onsets(rec.samples()[:since_frame])]
+        click_error = min((t - told for t in clicks), key=abs, default=1.0)
+        self.assertLessEqual(abs(click_error), 0.002, f"click heard {1000 * click_error:+.1f} ms "
+                             "from the moment the server foretold")
+
+        heard = [heard_at(o.sample) for o in self.heard(rec, since_frame)]
         self.assertTrue(heard, "no ticks heard")
         pairs = [(t, s, min((h - t for h in heard), key=abs)) for t, s in landed]
         offsets = sorted(d for _, _, d in pairs)
         report = (f"heard - landed: median {1000 * statistics.median(offsets):+.1f} ms, from "
                   f"{1000 * offsets[0]:+.1f} to {1000 * offsets[-1]:+.1f} ms; "
                   + ", ".join(f"spot {s} at {t - since:.3f} s {1000 * d:+.1f}" for t, s, d in pairs)
-                  + f" (control: click {1000 * click_error:+.2f} ms, fit residual "
-                  f"{1000 * residual:.2f} ms)")
+                  + f" (control: click {1000 * click_error:+.2f} ms, timing notes within "
+                  f"{1000 * stray:.2f} ms)")
         print(report, file=sys.stderr)
         self.assertLessEqual(abs(statistics.median(offsets)), 0.010, report)
         self.assertLessEqual(sum(abs(d) > 0.010 for d in offsets), 1, report)
