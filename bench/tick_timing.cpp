@@ -12,11 +12,11 @@
 // its standard input and output, so that its CPU, memory and start-up are its own.
 
 #include "beat/beat_clock.h"
-#include "platform/fluidsynth_midi_out.h"
-#include "platform/help_viewer.h"
+#include "audio/fluidsynth_midi_out.h"
+#include "ui/help_viewer.h"
 #include "platform/message_boxes.h"
 #include "platform/numeric.h"
-#include "platform/sprite.h"
+#include "ui/sprite.h"
 #include "platform/text_file.h"
 #include "platform/tick_counter.h"
 #include "shell/frm_main.h"
@@ -867,13 +867,17 @@ std::vector<std::vector<float>> tickTemplates(std::string &soundFont) {
                 mono.push_back(0.5f * (l[i] + r[i]));
         };
         block();
-        // The first block's end is rendered at 5 s: due + delay = 5.1 s is frame 512 + 4410.
         const uint32_t due = 5'100 - static_cast<uint32_t>(synth.delayMs());
         synth.shortMsgAt(packMidi(0x99, note, 127), due);
         synth.shortMsgAt(packMidi(0x89, note), due);
-        while (mono.size() < 512 + 4410 + 4096)
+        while (mono.size() < 512 + 4410 + 512 + 4096)
             block();
-        out.emplace_back(mono.begin() + 512 + 4410, mono.end());
+        // From its first sound, wherever the backend put it: nothing else plays.
+        const auto first = std::find_if(mono.begin(), mono.end(),
+                                        [](float x) { return std::fabs(x) > 1e-6f; });
+        if (mono.end() - first < 4096)
+            return {};
+        out.emplace_back(first, first + 4096);
     }
     return out;
 }
