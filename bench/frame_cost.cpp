@@ -1,11 +1,11 @@
 // CPU cost of one beat-timer firing in the real main window (offscreen), paint included.
-#include "platform/help_viewer.h"
+#include "audio/midi_out.h"
 #include "platform/message_boxes.h"
-#include "platform/midi_out.h"
 #include "platform/text_file.h"
 #include "platform/tick_counter.h"
 #include "shell/frm_main.h"
 #include "shell/picture_box.h"
+#include "ui/help_viewer.h"
 
 #include <QApplication>
 #include <QTemporaryDir>

@@ -11,17 +11,17 @@
 // The window runs in a child process (the same program with --app) that this one steers through
 // its standard input and output, so that its CPU, memory and start-up are its own.
 
-#include "beat/beat_clock.h"
 #include "audio/fluidsynth_midi_out.h"
-#include "ui/help_viewer.h"
+#include "beat/beat_clock.h"
 #include "platform/message_boxes.h"
 #include "platform/numeric.h"
-#include "ui/sprite.h"
 #include "platform/text_file.h"
 #include "platform/tick_counter.h"
 #include "shell/frm_main.h"
 #include "shell/picture_box.h"
 #include "tick_analysis.h"
+#include "ui/help_viewer.h"
+#include "ui/sprite.h"
 
 #include <pulse/pulseaudio.h>
 

@@ -1,12 +1,12 @@
 #include "fluidsynth_midi_out.h"
 
-#include "audio_clock_map.h"
-#include "numeric.h"
+#include "audio/audio_clock_map.h"
+#include "platform/numeric.h"
 #if defined(PV2_HAVE_PULSE_STREAM)
-#include "pulse_stream.h"
+#include "audio/pulse_stream.h"
 #endif
-#include "tick_counter.h"
-#include "timed_message_queue.h"
+#include "audio/timed_message_queue.h"
+#include "platform/tick_counter.h"
 
 #include <fluidsynth.h>
 

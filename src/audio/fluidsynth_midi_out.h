@@ -1,6 +1,6 @@
 #pragma once
 
-#include "midi_out.h"
+#include "audio/midi_out.h"
 
 #include <cstdint>
 #include <functional>

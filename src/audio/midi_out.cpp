@@ -1,6 +1,6 @@
 #include "midi_out.h"
 
-#include "tick_counter.h"
+#include "platform/tick_counter.h"
 
 namespace pv2 {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "audio_clock_map.h"
+#include "audio/audio_clock_map.h"
 
 #include <cstdint>
 #include <mutex>

@@ -2,7 +2,7 @@
 
 #ifdef _WIN32
 
-#include "midi_out.h"
+#include "audio/midi_out.h"
 
 namespace pv2 {
 

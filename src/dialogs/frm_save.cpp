@@ -2,8 +2,8 @@
 
 #include "platform/message_boxes.h"
 #include "platform/text_file.h"
-#include "platform/twips.h"
 #include "preset/preset_file.h"
+#include "ui/twips.h"
 
 #include <QCheckBox>
 #include <QLabel>

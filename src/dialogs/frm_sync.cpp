@@ -3,8 +3,8 @@
 #include "beat/calibration.h"
 #include "platform/numeric.h"
 #include "platform/tick_counter.h"
-#include "platform/twips.h"
 #include "platform/user_settings.h"
+#include "ui/twips.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>

@@ -1,7 +1,7 @@
 #include "frm_tune.h"
 
-#include "platform/midi_out.h"
-#include "platform/twips.h"
+#include "audio/midi_out.h"
+#include "ui/twips.h"
 
 #include <QCloseEvent>
 #include <QGroupBox>

@@ -3,8 +3,6 @@
 #include <QString>
 #include <QStringList>
 
-class QWidget;
-
 namespace pv2 {
 
 // Message boxes with only an OK button.
@@ -12,11 +10,6 @@ class MessageBoxes {
 public:
     virtual ~MessageBoxes() = default;
     virtual void show(const QString &text) = 0;
-};
-
-class QtMessageBoxes : public MessageBoxes {
-public:
-    void show(const QString &text) override;
 };
 
 class RecordingMessageBoxes : public MessageBoxes {

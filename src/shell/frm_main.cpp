@@ -1,18 +1,18 @@
 #include "frm_main.h"
 
+#include "audio/midi_out.h"
 #include "dialogs/frm_save.h"
 #include "dialogs/frm_tune.h"
 #include "pattern/beat_labels.h"
 #include "pattern/pattern_text.h"
 #include "pattern/tempo_list.h"
 #include "picture_box.h"
-#include "platform/help_viewer.h"
 #include "platform/message_boxes.h"
-#include "platform/midi_out.h"
 #include "platform/numeric.h"
-#include "platform/sprite.h"
 #include "platform/tick_counter.h"
-#include "platform/twips.h"
+#include "ui/help_viewer.h"
+#include "ui/sprite.h"
+#include "ui/twips.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,9 +1,9 @@
+#include "audio/fluidsynth_midi_out.h"
 #include "frm_main.h"
-#include "platform/fluidsynth_midi_out.h"
-#include "platform/help_viewer.h"
-#include "platform/message_boxes.h"
 #include "platform/text_file.h"
 #include "platform/tick_counter.h"
+#include "ui/help_viewer.h"
+#include "ui/qt_message_boxes.h"
 
 #include <QApplication>
 #include <QDir>

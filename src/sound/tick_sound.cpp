@@ -1,7 +1,7 @@
 #include "tick_sound.h"
 
+#include "audio/midi_out.h"
 #include "platform/message_boxes.h"
-#include "platform/midi_out.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "platform/fluidsynth_midi_out.h"
+#include "audio/fluidsynth_midi_out.h"
 
 #include <fluidsynth.h>
 #include <gtest/gtest.h>

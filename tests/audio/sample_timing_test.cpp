@@ -1,5 +1,5 @@
-#include "platform/audio_clock_map.h"
-#include "platform/timed_message_queue.h"
+#include "audio/audio_clock_map.h"
+#include "audio/timed_message_queue.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
 #pragma once
 
 #include "../beat/clock_fakes.h"
-#include "platform/help_viewer.h"
+#include "audio/midi_out.h"
 #include "platform/message_boxes.h"
-#include "platform/midi_out.h"
 #include "platform/text_file.h"
 #include "shell/frm_main.h"
+#include "ui/help_viewer.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,8 +1,8 @@
 // The MIDI output failing at any moment: the program goes on, and so does the clock.
 #include "../beat/clock_fakes.h"
-#include "platform/fluidsynth_midi_out.h"
+#include "audio/fluidsynth_midi_out.h"
+#include "audio/midi_out.h"
 #include "platform/message_boxes.h"
-#include "platform/midi_out.h"
 #include "sound/tick_sound.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "platform/sprite.h"
+#include "ui/sprite.h"
 
 #include <QPainter>
 #include <gtest/gtest.h>
