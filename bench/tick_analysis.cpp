@@ -86,12 +86,17 @@ std::vector<Onset> findOnsets(const std::vector<float> &recording,
         templateEnergy.push_back(e);
     }
 
-    const size_t hops = recording.size() / kHop;
-    std::vector<double> energy(hops);
-    for (size_t h = 0; h < hops; ++h)
+    // Each tick found is taken out of the recording, ringing tail and all, so that the next one
+    // rises out of silence even when it comes while the last still rings.
+    std::vector<float> rest = recording;
+    auto hopEnergy = [&](size_t h) {
+        double e = 0;
         for (int i = 0; i < kHop; ++i)
-            energy[h] += double(recording[h * kHop + static_cast<size_t>(i)]) *
-                         recording[h * kHop + static_cast<size_t>(i)];
+            e += double(rest[h * kHop + static_cast<size_t>(i)]) *
+                 rest[h * kHop + static_cast<size_t>(i)];
+        return e;
+    };
+    const size_t hops = rest.size() / kHop;
 
     // About -60 dB: far below a tick, far above the noise of 16-bit samples.
     const double loud = 1e-6 * kHop;
@@ -100,11 +105,14 @@ std::vector<Onset> findOnsets(const std::vector<float> &recording,
         const auto at = static_cast<int64_t>(h) * kHop;
         if (at < busyUntil)
             continue;
+        const double energy = hopEnergy(h);
+        if (energy < loud)
+            continue;
         double before = 0;
         for (size_t j = h - 8; j < h; ++j)
-            before += energy[j];
+            before += hopEnergy(j);
         before /= 8;
-        if (energy[h] < loud || energy[h] < 10 * before)
+        if (energy < 10 * before)
             continue;
 
         int bestKind = -1;
@@ -112,7 +120,7 @@ std::vector<Onset> findOnsets(const std::vector<float> &recording,
         Match best;
         for (size_t k = 0; k < templates.size(); ++k)
             for (int64_t lag = at - kSearch; lag <= at + kSearch; ++lag) {
-                const Match m = correlate(recording, templates[k], lag, length, templateEnergy[k]);
+                const Match m = correlate(rest, templates[k], lag, length, templateEnergy[k]);
                 if (m.ncc > best.ncc) {
                     best = m;
                     bestLag = lag;
@@ -123,11 +131,25 @@ std::vector<Onset> findOnsets(const std::vector<float> &recording,
             continue;
         const auto &t = templates[static_cast<size_t>(bestKind)];
         const double e = templateEnergy[static_cast<size_t>(bestKind)];
-        const double l = correlate(recording, t, bestLag - 1, length, e).ncc;
-        const double r = correlate(recording, t, bestLag + 1, length, e).ncc;
+        const double l = correlate(rest, t, bestLag - 1, length, e).ncc;
+        const double r = correlate(rest, t, bestLag + 1, length, e).ncc;
         const double curve = l - 2 * best.ncc + r;
         const double shift = curve < 0 ? 0.5 * (l - r) / curve : 0;
         found.push_back({static_cast<double>(bestLag) + shift, bestKind, best.ncc, best.gain});
+        // The template moved by the fraction of a frame, by linear interpolation.
+        for (size_t i = 0; i < t.size(); ++i) {
+            const auto at2 = static_cast<size_t>(bestLag) + i;
+            if (bestLag < 0 || at2 >= rest.size())
+                break;
+            const double pos = static_cast<double>(i) - shift;
+            const auto i0 = static_cast<int64_t>(std::floor(pos));
+            const double f = pos - static_cast<double>(i0);
+            auto sample = [&](int64_t k) {
+                return k >= 0 && k < static_cast<int64_t>(t.size()) ? double(t[size_t(k)]) : 0.0;
+            };
+            rest[at2] -=
+                static_cast<float>(best.gain * ((1 - f) * sample(i0) + f * sample(i0 + 1)));
+        }
         // One tick's own attack must not count twice.
         busyUntil = bestLag + 882;
     }
