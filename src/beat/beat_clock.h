@@ -63,8 +63,8 @@ struct EngineState {
     Schedule beats{};
     Schedule nextBeats{};
     bool nextBeatsPending = false;
-    int16_t ballWidth = 44;
-    int16_t ballHeight = 44;
+    int16_t ballWidth = kBallSize;
+    int16_t ballHeight = kBallSize;
     int16_t ballX = 0;
     int16_t ballY = 0;
     uint32_t beatColor = 0x996644;

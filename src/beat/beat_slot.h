@@ -16,6 +16,8 @@ struct BeatSlot {
 };
 
 constexpr int kMaxBeats = 31;
+// The ball's width and height in pixels; the sprite, the schedule and the clock all use it.
+constexpr int16_t kBallSize = 44;
 using Schedule = std::array<BeatSlot, kMaxBeats>;
 
 } // namespace pv2

@@ -22,7 +22,7 @@ struct ScheduleInput {
     int areaHeight = 0;
     float fluctDepth = 0.2f;
     const FluctProfile *profile = nullptr; // no profile: fluctuation is never applied
-    int trackLeft = 40, trackRight = 40, trackTop = 22, trackBottom = 20, ballWidth = 44;
+    int trackLeft = 40, trackRight = 40, trackTop = 22, trackBottom = 20, ballWidth = kBallSize;
 };
 
 struct ScheduleResult {
