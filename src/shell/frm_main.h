@@ -1,18 +1,16 @@
 #pragma once
 
-#include "beat/beat_clock.h"
-#include "beat/frame_pacer.h"
-#include "beat/schedule.h"
-#include "dialogs/frm_save.h"
-#include "dialogs/frm_sync.h"
+#include "beat/beat_engine.h"
+#include "beat_display.h"
 #include "dialogs/frm_tune.h"
-#include "pattern/tap_tempo.h"
+#include "key_dispatcher.h"
+#include "pattern_box.h"
 #include "platform/text_file.h"
-#include "platform/user_settings.h"
-#include "preset/preset_file.h"
+#include "preset_menu.h"
+#include "run_controller.h"
 #include "sound/tick_sound.h"
+#include "tempo_box.h"
 
-#include <QFont>
 #include <QPointer>
 #include <QWidget>
 #include <array>
@@ -22,7 +20,6 @@
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
-class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -63,16 +60,7 @@ struct LayoutGeometry {
 };
 LayoutGeometry computeLayout(int W, int H, int ballHeight);
 
-// How the platform numbers physical keys in a key event's native codes.
-enum class NativeKeys { X11, Windows };
-#ifdef Q_OS_WIN
-inline constexpr NativeKeys kNativeKeys = NativeKeys::Windows;
-#else
-inline constexpr NativeKeys kNativeKeys = NativeKeys::X11; // xcb and Wayland alike
-#endif
-// The Windows virtual-key code of a key, which the dispatcher's table is written in.
-int virtualKeyOf(const QKeyEvent &e, NativeKeys native = kNativeKeys);
-
+// The main window: its controls, and one controller per part of it wired together here.
 class frm_main : public QWidget {
     Q_OBJECT
 public:
@@ -109,63 +97,41 @@ public:
     // The drawing area's context menu: the picture/sound offset.
     QMenu *picture_menu = nullptr;
 
-    EngineState &state() { return st; }
-    BeatClock &clock() { return *m_clock; }
-    // What each firing of beat_timer does: one step of the clock, shown as one frame.
-    void beatTimerFired();
-    // Shows the frames whose moment has come.
-    void presentFrames();
-    FramePacer &pacer() { return *m_pacer; }
-    // The picture/sound offset window (F9, or the drawing area's context menu).
-    void openSyncDialog();
-    frm_sync *syncDialog() const { return m_syncDialog; }
-    int syncOffsetMs() const { return m_syncOffset; }
-    const AvPlan &avPlan() const { return m_avPlan; }
+    BeatEngine &engine() { return m_engine; }
+    BeatDisplay &display() { return *m_display; }
+    RunController &run() { return *m_run; }
+    TempoBox &tempoBox() { return *m_tempo; }
+    PatternBox &patternBox() { return *m_pattern; }
+    PresetMenu &presetMenu() { return *m_presets; }
+    KeyDispatcher &keys() { return m_keys; }
     TickSound &tickSound() { return m_tick; }
-    const FluctProfile &fluctProfileTable() const { return fluctProfile; }
-    const std::array<int16_t, 31> &digitStartTable() const { return digitStart; }
-    const std::vector<PresetRecord> &presetRecords() const { return presets; }
-    int16_t presetCount() const { return static_cast<int16_t>(presets.size()); }
-    const PresetSettings &settings() const { return m_settings; }
-    QString presetMemo() const { return m_presetMemo; }
-    // What menu1 shows while no entry is picked.
-    QString menuText() const;
-    frm_save *saveDialog() const { return m_saveDialog; }
+
+    EngineState &state() { return m_engine.state(); }
+    BeatClock &clock() { return m_run->clock(); }
+    FramePacer &pacer() { return m_display->pacer(); }
+    void beatTimerFired() { m_run->beatTimerFired(); }
+    void presentFrames() { m_display->presentFrames(); }
+    void btn_start_Click() { m_run->btn_start_Click(); }
+    void setSpeedText(const QString &text) { m_tempo->setSpeedText(text); }
+    void openSyncDialog() { m_run->openSyncDialog(); }
+    frm_sync *syncDialog() const { return m_run->syncDialog(); }
+    int syncOffsetMs() const { return m_run->syncOffsetMs(); }
+    const AvPlan &avPlan() const { return m_run->avPlan(); }
+    void btn_reload_Click() { m_presets->btn_reload_Click(); }
+    void btn_save_Click() { m_presets->btn_save_Click(); }
+    const PresetSettings &settings() const { return m_presets->settings(); }
+    int16_t presetCount() const { return static_cast<int16_t>(m_presets->presets().size()); }
+    QString presetMemo() const { return m_display->memo(); }
+    QString menuText() const { return m_presets->menuText(); }
+    frm_save *saveDialog() const { return m_presets->saveDialog(); }
     frm_tune *tuneDialog() const { return m_tuneDialog; }
     int fkeyRowTop() const { return m_fkeyRowTop; }
 
-    // Procedures under their given names.
-    void Form_KeyDown(int &keyCode, int shift);
     void Form_Resize();
-    void btn_start_Click();
-    void btn_start_KeyDown(int keyCode);
-    void armBeatTimer();
-    void buildSchedule(Schedule &table);
-    void rebuildBeats();
-    void applyTempo();
-    void B_Disp();
-    void drawL3();
-    void dispMemo(const QString &text);
-    void setPatMenu();
-    void setMenuParm(int index);
-    void resetToDefaults();
-    void selectPreset(int index);
-    void btn_tap_KeyDown(int keyCode);
-    void btn_reload_Click();
     void btn_end_Click();
-    void btn_save_Click();
     void btn_tune_Click();
-    // Sets the tempo box text as code does: no handling of its own runs.
-    void setSpeedText(const QString &text);
-    // After a save: reload and announce it.
-    void presetsSaved();
-
-    static QString menuCaption();
-    static QString menuUpdatedCaption();
-    static QString menuMissingCaption();
 
 protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void showEvent(QShowEvent *event) override;
@@ -173,51 +139,26 @@ protected:
 
 private:
     void createControls();
+    void wire();
     void Form_Load();
-    void onPatternChanged();
-    bool speedKeyPress(QKeyEvent *event);
-    void speedArrow(bool up);
-    void registerTap();
+    void recordRightGaps();
     void helpCommand();
     void soundToggle();
-    void tempoStep(bool up);
-    void selectSpeedEntry(int index);
-    void beatStep(bool plus);
-    void setTapColour(const QColor &c);
-    void attachFilter(QWidget *w);
-    void applyAvPlan();
-    void armLanding();
+    void stopRunning();
 
     Services m_services;
-    EngineState st;
     TickSound m_tick;
-    std::unique_ptr<BeatTimer> m_timerAdapter;
-    std::unique_ptr<BallView> m_view;
-    std::unique_ptr<FramePacer::OneShot> m_frameShot;
-    std::unique_ptr<FramePacer> m_pacer;
-    std::unique_ptr<BeatClock> m_clock;
-    UserSettings m_userSettings;
-    int m_syncOffset = 0;
-    AvPlan m_avPlan;
-    TapTempo m_tap;
-
-    FluctProfile fluctProfile{};
-    PresetSettings m_settings;
-    std::vector<PresetRecord> presets;
-    QString m_presetMemo;
-    std::array<int16_t, 31> digitStart{};
+    BeatEngine m_engine;
+    std::unique_ptr<BeatDisplay> m_display;
+    std::unique_ptr<RunController> m_run;
+    std::unique_ptr<TempoBox> m_tempo;
+    std::unique_ptr<PatternBox> m_pattern;
+    std::unique_ptr<PresetMenu> m_presets;
+    KeyDispatcher m_keys;
     std::array<int, 11> rightGap{};
     int m_fkeyRowTop = 0;
-    QFont drawFont;
-    QImage m_ball;
-    bool m_speedSelected = false;
-    bool m_inPatternUpdate = false;
     bool m_shownOnce = false;
-    QPointer<frm_save> m_saveDialog;
     QPointer<frm_tune> m_tuneDialog;
-    QPointer<frm_sync> m_syncDialog;
-
-    friend class MainBallView;
 };
 
 } // namespace pv2
