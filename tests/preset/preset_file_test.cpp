@@ -17,122 +17,101 @@ PresetList readBytes(const QByteArray &bytes, PresetSettings &settings) {
     return readPresetFile(fs, QStringLiteral("menu.txt"), settings);
 }
 
-PresetList readFixture(const QString &name, PresetSettings &settings) {
+PresetList readFixture(const char *name, PresetSettings &settings) {
     RealFileAccess fs;
     return readPresetFile(fs, QStringLiteral(PV2_TEST_DATA "/") + name, settings);
 }
 
-// ---- one line's fields ----
-
-struct FieldCase {
-    const char *name;
-    const char *line;
-    const char *fields; // title|parm|m|s|a|g|d|f|memo
-};
-
-class SetParmFields : public ::testing::TestWithParam<FieldCase> {};
-
-TEST_P(SetParmFields, ExtractsAllNineFields) {
-    const PresetRecord p = setParm(QString::fromUtf8(GetParam().line));
-    const QStringList got{p.title, p.parm, p.m, p.s, p.a, p.g, p.d, p.f, p.memo};
-    EXPECT_EQ(got.join(u'|'), QString::fromUtf8(GetParam().fields));
+TEST(SetParm, ExtractsAllNineFields) {
+    const std::pair<const char *, const char *> cases[] = {
+        // line, title|parm|m|s|a|g|d|f|memo
+        {"Waltz parm=(3-) m96 s1 a0 d1 g0 f0 memo=slow", "Waltz|3-|96|1|0|0|1|0|slow"},
+        {"T parm=(1) m60 s2 a10 d3 g4 f5", "T|1|60|2|10|4|3|5|"},
+        {"Waltz parm=(3-) m96 s1 memo=try m72", "Waltz|3-|72|1|||||try m72"},
+        {"hello", "||||||||"},
+        {"Bad parm=(3a) m90", "Bad||90||||||"},
+        {"  Seven   parm=(3 2 2) m120 s0 a1 d1 g1 f0 memo=  count it  ",
+         "Seven|3 2 2|120|0|1|1|1|0|count it"},
+        {"a parm=(1) b parm=(2) m3", "a parm=(1) b|1|3||||||"},
+        {"T parm=(1) m60 memo=", "T|1|60||||||"},
+        {"parm=(4) m100", "|4|100||||||"},
+    };
+    for (const auto &[line, fields] : cases) {
+        const PresetRecord p = setParm(QString::fromUtf8(line));
+        const QStringList got{p.title, p.parm, p.m, p.s, p.a, p.g, p.d, p.f, p.memo};
+        EXPECT_EQ(got.join(u'|'), QString::fromUtf8(fields)) << line;
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, SetParmFields,
-    ::testing::Values(
-        FieldCase{"waltz", "Waltz parm=(3-) m96 s1 a0 d1 g0 f0 memo=slow",
-                  "Waltz|3-|96|1|0|0|1|0|slow"},
-        FieldCase{"eachFlagItsOwnKey", "T parm=(1) m60 s2 a10 d3 g4 f5", "T|1|60|2|10|4|3|5|"},
-        FieldCase{"memoOverridesTempo", "Waltz parm=(3-) m96 s1 memo=try m72",
-                  "Waltz|3-|72|1|||||try m72"},
-        FieldCase{"noParm", "hello", "||||||||"},
-        FieldCase{"badPattern", "Bad parm=(3a) m90", "Bad||90||||||"},
-        FieldCase{"titleAndMemoTrimmed",
-                  "  Seven   parm=(3 2 2) m120 s0 a1 d1 g1 f0 memo=  count it  ",
-                  "Seven|3 2 2|120|0|1|1|1|0|count it"},
-        FieldCase{"titleUpToLastParm", "a parm=(1) b parm=(2) m3", "a parm=(1) b|1|3||||||"},
-        FieldCase{"emptyMemo", "T parm=(1) m60 memo=", "T|1|60||||||"},
-        FieldCase{"noTitle", "parm=(4) m100", "|4|100||||||"}),
-    [](const auto &info) { return std::string(info.param.name); });
+// Settings lines change only their own setting; other lines give entries, except comments.
+TEST(ReadPresetFile, ClassifiesLinesByTheirFirstCharacters) {
+    constexpr float maxFloat = std::numeric_limits<float>::max();
+    const struct {
+        QByteArray file;
+        QStringList listTexts;
+        PresetSettings expected;
+    } cases[] = {
+        {";Waltz parm=(3) m96\r\n", {}, {}},
+        {"-x\r\n", {sep}, {}},
+        {"hello\r\n", {"()"}, {}},
+        {"\r\n\r\n", {}, {}},
+        {"   \r\n", {"()"}, {}},
+        {" ;x\r\n", {"()"}, {}},
+        {" timer=50\r\n", {"()"}, {}},
+        {"Timer=50\r\n", {"()"}, {}},
+        {"timer=3\r\n", {}, {5, true, 0.2f}},
+        {"timer=500\r\n", {}, {100, true, 0.2f}},
+        {"timer=abc\r\n", {}, {5, true, 0.2f}},
+        {"timer=65556\r\n", {}, {100, true, 0.2f}}, // saturates at 16 bits
+        {"timer=20.5\r\n", {}, {20, true, 0.2f}},
+        {"timer=21.5\r\n", {}, {22, true, 0.2f}},
+        {"timer= 30\r\ntimer=40\r\n", {}, {40, true, 0.2f}},
+        {"fluct=0.35\r\n", {}, {20, true, 0.35f}},
+        {"fluct=-2.5\r\n", {}, {20, true, -2.5f}},
+        {"fluct=1" + QByteArray(400, '0'), {}, {20, true, maxFloat}},
+        {"save=on\r\n", {}, {20, false, 0.2f}},
+        {"save=off\r\n", {}, {20, false, 0.2f}},
+        {"save=yes\r\n", {"()"}, {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.file.left(20).toStdString());
+        PresetSettings settings; // defaults: 20, shown, 0.2
+        const PresetList list = readBytes(c.file, settings);
+        EXPECT_TRUE(list.ok);
+        EXPECT_EQ(list.listTexts, c.listTexts);
+        EXPECT_EQ(list.presets.size(), static_cast<size_t>(list.listTexts.size()));
+        EXPECT_EQ(settings.timerInterval, c.expected.timerInterval);
+        EXPECT_EQ(settings.showSaveButtons, c.expected.showSaveButtons);
+        EXPECT_EQ(settings.fluctDepth, c.expected.fluctDepth); // 1e400 is not infinity
+    }
 
-// ---- classification of lines and the settings ----
-
-struct LineKindCase {
-    const char *name;
-    QByteArray file;
-    QStringList listTexts;
-    PresetSettings expected;
-};
-
-class LineKinds : public ::testing::TestWithParam<LineKindCase> {};
-
-TEST_P(LineKinds, ClassifiesByFirstCharacters) {
-    PresetSettings settings; // defaults: 20, shown, 0.2
-    const PresetList list = readBytes(GetParam().file, settings);
-    EXPECT_TRUE(list.ok);
-    EXPECT_EQ(list.listTexts, GetParam().listTexts);
-    EXPECT_EQ(list.presets.size(), static_cast<size_t>(list.listTexts.size()));
-    EXPECT_EQ(settings.timerInterval, GetParam().expected.timerInterval);
-    EXPECT_EQ(settings.showSaveButtons, GetParam().expected.showSaveButtons);
-    EXPECT_FLOAT_EQ(settings.fluctDepth, GetParam().expected.fluctDepth);
-}
-
-constexpr float maxFloat = std::numeric_limits<float>::max();
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, LineKinds,
-    ::testing::Values(
-        LineKindCase{"comment", ";Waltz parm=(3) m96\r\n", {}, {}},
-        LineKindCase{"separator", "-x\r\n", {sep}, {}},
-        LineKindCase{"plainText", "hello\r\n", {"()"}, {}},
-        LineKindCase{"emptyLineSkipped", "\r\n\r\n", {}, {}},
-        LineKindCase{"lineOfSpaces", "   \r\n", {"()"}, {}},
-        LineKindCase{"indentedComment", " ;x\r\n", {"()"}, {}},
-        LineKindCase{"indentedSetting", " timer=50\r\n", {"()"}, {}},
-        LineKindCase{"caseSensitive", "Timer=50\r\n", {"()"}, {}},
-        LineKindCase{"timerBelowRange", "timer=3\r\n", {}, {5, true, 0.2f}},
-        LineKindCase{"timerAboveRange", "timer=500\r\n", {}, {100, true, 0.2f}},
-        LineKindCase{"timerNotANumber", "timer=abc\r\n", {}, {5, true, 0.2f}},
-        LineKindCase{"timerSaturatesAt16Bits", "timer=65556\r\n", {}, {100, true, 0.2f}},
-        LineKindCase{"timerHalfToEven", "timer=20.5\r\n", {}, {20, true, 0.2f}},
-        LineKindCase{"timerHalfUp", "timer=21.5\r\n", {}, {22, true, 0.2f}},
-        LineKindCase{"lastSettingWins", "timer= 30\r\ntimer=40\r\n", {}, {40, true, 0.2f}},
-        LineKindCase{"fluct", "fluct=0.35\r\n", {}, {20, true, 0.35f}},
-        LineKindCase{"fluctNotLimited", "fluct=-2.5\r\n", {}, {20, true, -2.5f}},
-        LineKindCase{"fluctHuge", "fluct=1" + QByteArray(400, '0'), {}, {20, true, maxFloat}},
-        LineKindCase{"saveOn", "save=on\r\n", {}, {20, false, 0.2f}},
-        LineKindCase{"saveOff", "save=off\r\n", {}, {20, false, 0.2f}},
-        LineKindCase{"saveOtherValueIsAnEntry", "save=yes\r\n", {"()"}, {}}),
-    [](const auto &info) { return std::string(info.param.name); });
-
-TEST(ReadPresetFile, OnlyTheSettingsInTheFileChangeAndAMissingFileShowsTheSaveButtons) {
     PresetSettings settings{50, false, 0.5f};
     readBytes("A parm=(1) m60\r\n", settings);
     EXPECT_EQ(settings.timerInterval, 50);
     EXPECT_FALSE(settings.showSaveButtons);
     EXPECT_FLOAT_EQ(settings.fluctDepth, 0.5f);
+}
 
+TEST(ReadPresetFile, AMissingFileOrADirectoryShowsTheSaveButtons) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     RealFileAccess fs;
-    const PresetList list = readPresetFile(fs, dir.filePath("menu.txt"), settings);
-    EXPECT_FALSE(list.ok);
-    EXPECT_TRUE(list.presets.empty());
-    EXPECT_TRUE(list.listTexts.empty());
-    EXPECT_TRUE(settings.showSaveButtons);
-    EXPECT_EQ(settings.timerInterval, 50);
-
-    // A directory in the file's place cannot be read either.
-    ASSERT_TRUE(QDir(dir.path()).mkdir("menu.txt"));
-    EXPECT_FALSE(readPresetFile(fs, dir.filePath("menu.txt"), settings).ok);
+    for (const bool asDirectory : {false, true}) {
+        if (asDirectory) {
+            ASSERT_TRUE(QDir(dir.path()).mkdir("menu.txt"));
+        }
+        PresetSettings settings{50, false, 0.5f};
+        const PresetList list = readPresetFile(fs, dir.filePath("menu.txt"), settings);
+        EXPECT_FALSE(list.ok);
+        EXPECT_TRUE(list.presets.empty() && list.listTexts.empty());
+        EXPECT_TRUE(settings.showSaveButtons);
+        EXPECT_EQ(settings.timerInterval, 50);
+    }
 }
 
-// ---- whole files ----
-
-TEST(PresetFixtures, GoodFile) {
+TEST(ReadPresetFile, Fixtures) {
     PresetSettings settings;
-    const PresetList list = readFixture("preset_good.txt", settings);
+    PresetList list = readFixture("preset_good.txt", settings);
     ASSERT_TRUE(list.ok);
     EXPECT_EQ(list.listTexts,
               (QStringList{"Four(1111)", "Waltz(3-)", sep, "Seven(3 2 2)", "Drift(1)"}));
@@ -141,11 +120,9 @@ TEST(PresetFixtures, GoodFile) {
     EXPECT_FLOAT_EQ(settings.fluctDepth, 0.3f);
     EXPECT_EQ(list.presets[3].memo, QStringLiteral("count it"));
     EXPECT_EQ(list.presets[4].f, QStringLiteral("1"));
-}
 
-TEST(PresetFixtures, MalformedFileGivesOneEntryPerNonSettingLine) {
-    PresetSettings settings;
-    const PresetList list = readFixture("preset_malformed.txt", settings);
+    // One entry per line that is not a setting.
+    list = readFixture("preset_malformed.txt", settings);
     ASSERT_TRUE(list.ok);
     ASSERT_EQ(list.presets.size(), 14u);
     EXPECT_EQ(list.presets[2].parm, QString()); // "(12 m70" is never closed
@@ -157,20 +134,17 @@ TEST(PresetFixtures, MalformedFileGivesOneEntryPerNonSettingLine) {
     EXPECT_EQ(list.presets[13].m, QString(400, u'9'));
     EXPECT_EQ(settings.timerInterval, 5); // "timer=" reads as 0
     EXPECT_FLOAT_EQ(settings.fluctDepth, 0.0f);
-}
 
-TEST(PresetFixtures, ReadingStopsBeforeThe102ndEntry) {
-    PresetSettings settings;
-    const PresetList list = readFixture("preset_120_entries.txt", settings);
+    // Reading stops before the 102nd entry; the setting just before it is read, the one after not.
+    list = readFixture("preset_120_entries.txt", settings);
     ASSERT_EQ(list.presets.size(), 101u);
     ASSERT_EQ(list.listTexts.size(), 101);
     EXPECT_EQ(list.listTexts.back(), QStringLiteral("P100(1)"));
     EXPECT_EQ(list.presets.back().m, QStringLiteral("160"));
-    // The setting between the 101st and 102nd entry is read; the one after is not.
     EXPECT_EQ(settings.timerInterval, 30);
 }
 
-TEST(PresetFixtures, OneMegabyteLines) {
+TEST(ReadPresetFile, OneMegabyteLines) {
     // Many "parm=" and digits, but no 'm' with a digit: the worst case for the backtracking.
     QByteArray longLine = "Long parm=(1) s1";
     while (longLine.size() < 1024 * 1024)
@@ -187,34 +161,27 @@ TEST(PresetFixtures, OneMegabyteLines) {
     EXPECT_EQ(list.listTexts[3], QStringLiteral("B(2)"));
 }
 
-// ---- composing a line ----
-
-struct ComposeCase {
-    const char *title, *beat, *tempo;
-    const char *flags; // s a d g f
-    const char *memo, *line, *tempoAfter;
-};
-
+// Fields as given; a tempo reading as zero becomes 80, nothing else is touched but line breaks.
 TEST(ComposePresetLine, FieldsAsGivenAndATempoReadingAsZeroBecomes80) {
-    const ComposeCase cases[] = {
+    const struct {
+        const char *title, *beat, *tempo;
+        const char *flags; // s a d g f
+        const char *memo, *line, *tempoAfter;
+    } cases[] = {
         {"Waltz", "1 2", "96", "10011", "slow", "Waltz parm=(1 2) m96 s1 a0 d0 g1 f1 memo=slow",
          "96"},
         {"T", "1", "60", "01010", "", "T parm=(1) m60 s0 a1 d0 g1 f0", "60"},
         {"T", "1", "60", "00101", "", "T parm=(1) m60 s0 a0 d1 g0 f1", "60"},
         {"T", "1", "", "00000", "", "T parm=(1) m80 s0 a0 d0 g0 f0", "80"},
         {"T", "1", "0", "00000", "", "T parm=(1) m80 s0 a0 d0 g0 f0", "80"},
-        {"T", "1", "abc", "00000", "", "T parm=(1) m80 s0 a0 d0 g0 f0", "80"},
         {"T", "1", " 0.0", "00000", "", "T parm=(1) m80 s0 a0 d0 g0 f0", "80"},
-        {"T", "1", "120abc", "00000", "", "T parm=(1) m120abc s0 a0 d0 g0 f0", "120abc"},
         {"T", "1", " 72", "00000", "", "T parm=(1) m 72 s0 a0 d0 g0 f0", " 72"},
         {"T", "1", "0.5", "00000", "", "T parm=(1) m0.5 s0 a0 d0 g0 f0", "0.5"},
-        // Nothing is trimmed, and a blank memo is written.
         {"", " 3 ", "80", "00000", "   ", " parm=( 3 ) m80 s0 a0 d0 g0 f0 memo=   ", "80"},
-        // Line breaks become spaces; only the "80" rule touches the tempo field.
         {"a\r\nb\rc\nd\u2028e\u0085", "1\r2", "9\n6", "00000", "x\vy\fz\u2029",
          "a b c d e  parm=(1 2) m9 6 s0 a0 d0 g0 f0 memo=x y z ", "9\n6"},
     };
-    for (const ComposeCase &c : cases) {
+    for (const auto &c : cases) {
         QString tempo = QString::fromUtf8(c.tempo);
         const auto on = [&](int i) { return c.flags[i] == '1'; };
         EXPECT_EQ(composePresetLine(QString::fromUtf8(c.title), QString::fromUtf8(c.beat), tempo,
@@ -222,6 +189,47 @@ TEST(ComposePresetLine, FieldsAsGivenAndATempoReadingAsZeroBecomes80) {
                   QString::fromUtf8(c.line));
         EXPECT_EQ(tempo, QString::fromUtf8(c.tempoAfter)) << c.tempo;
     }
+}
+
+TEST(DecodeText, SplitsAtCrLfAndLf) {
+    const std::pair<QByteArray, QStringList> cases[] = {
+        {"", {}},
+        {"a\r\nb\nc", {"a", "b", "c"}},
+        {"a\r\n\r\n\nb\n", {"a", "", "", "b"}},
+        {"\r\n", {""}},
+        {"a\rb\r\n", {"a\rb"}},
+        {"a\r\r\n", {"a\r"}},
+        {"a\r", {"a\r"}},
+        {"\xEF\xBB\xBFtimer=5\r\n", {"timer=5"}}, // the byte order mark is dropped
+    };
+    for (const auto &[bytes, lines] : cases)
+        EXPECT_EQ(decodeText(bytes).lines, lines) << bytes.toPercentEncoding().toStdString();
+}
+
+TEST(DecodeText, ChoosesUtf8OnlyWhenTheBytesAreValidUtf8) {
+    const QString title = QStringLiteral("表拍ソロ");
+    for (const TextEncoding enc : {TextEncoding::Utf8, TextEncoding::Cp932}) {
+        const DecodedText d = decodeText(*encodeText(title + "\r\n", enc));
+        EXPECT_EQ(d.encoding, enc);
+        EXPECT_FALSE(d.pureAscii);
+        EXPECT_EQ(d.lines, QStringList{title});
+    }
+    // A UTF-8 sequence cut off at the end of the file is not UTF-8.
+    EXPECT_EQ(decodeText("ab\xE3\x81").encoding, TextEncoding::Cp932);
+    EXPECT_TRUE(decodeText("timer=5\x7F\r\n").pureAscii);
+    EXPECT_FALSE(decodeText("timer=5\x80").pureAscii);
+    // An invalid lead byte does not swallow the line end after it.
+    EXPECT_EQ(decodeText("a\x81\nb\r\n").lines.value(1), QStringLiteral("b"));
+}
+
+TEST(EncodeText, RefusesCharactersTheEncodingLacks) {
+    EXPECT_EQ(encodeText(QStringLiteral("ワルツ"), TextEncoding::Cp932),
+              QByteArray("\x83\x8F\x83\x8B\x83\x63"));
+    EXPECT_EQ(encodeText(QStringLiteral("ソ"), TextEncoding::Cp932), QByteArray("\x83\x5C"));
+    EXPECT_FALSE(encodeText(QStringLiteral("drum 🥁"), TextEncoding::Cp932));
+    EXPECT_FALSE(encodeText(QStringLiteral("é"), TextEncoding::Cp932));
+    EXPECT_TRUE(encodeText(QStringLiteral("drum 🥁"), TextEncoding::Utf8));
+    EXPECT_FALSE(encodeText(QStringLiteral("a") + QChar(0xD800), TextEncoding::Utf8));
 }
 
 } // namespace
