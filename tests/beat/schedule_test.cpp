@@ -68,58 +68,50 @@ TEST(Schedule, TempoTextIsRoundedClampedAndFloored) {
     }
 }
 
+// "x,ms,dx,height" of each record.
+std::string records(const Schedule &t, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i)
+        out += (i ? " " : "") + std::to_string(t[i].x) + "," + std::to_string(t[i].ms) + "," +
+               std::to_string(t[i].dx) + "," + std::to_string(t[i].height);
+    return out;
+}
+
+// One click per digit, with spaced arcs only where all beats are of one length; no beat at all
+// plays like "1"; a trailing "-" groups; the profile applies to bars of plain single beats only.
 TEST(Schedule, RecordsForEachPatternForm) {
     const struct {
         const char *tempo, *pattern;
         bool fluct;
-        std::vector<int> expected; // x, ms, dx, height of each record
+        const char *expected;
     } cases[] = {
-        // one click per digit; spaced arcs only where all beats are of one length
-        {"120",
-         "1111",
-         false,
-         {18, 500, 200, 400, 218, 500, 200, 400, 418, 500, 200, 400, 618, 500, -600, 400}},
-        {"120", "2 1 1", false, {18, 1000, 300, 400, 318, 500, 300, 100, 618, 500, -600, 100}},
-        {"120", "1 1 1", false, {18, 500, 300, 283, 318, 500, 300, 283, 618, 500, -600, 400}},
+        {"120", "1111", false, "18,500,200,400 218,500,200,400 418,500,200,400 618,500,-600,400"},
+        {"120", "2 1 1", false, "18,1000,300,400 318,500,300,100 618,500,-600,100"},
+        {"120", "1 1 1", false, "18,500,300,283 318,500,300,283 618,500,-600,400"},
         // the shortest beat starts at 5000 ms
-        {"10", "1 1 1", false, {18, 6000, 300, 400, 318, 6000, 300, 400, 618, 6000, -600, 400}},
-        {"12", "1 1 1", false, {18, 5000, 300, 283, 318, 5000, 300, 283, 618, 5000, -600, 400}},
-        {"120", "101", false, {18, 500, 600, 400, 618, 500, -600, 400}},
-        {"120", "4", false, {318, 2000, 0, 400}},
-        // no beat at all plays like "1"
-        {"120", "0", false, {318, 500, 0, 400}},
-        {"120", "0-", false, {318, 500, 0, 400}},
-        {"120", "00-", false, {318, 500, 0, 400}},
-        {"120", "", false, {318, 500, 0, 400}},
-        // grouped
-        {"120",
-         "4-",
-         false,
-         {318, 500, 0, 240, 318, 500, 0, 240, 318, 500, 0, 240, 318, 500, 0, 400}},
-        {"120", "3 3 2-", false, {18,  500, 0,   240, 18,  500, 0,   240, 18,   500, 300,
-                                  400, 318, 500, 0,   240, 318, 500, 0,   240,  318, 500,
-                                  300, 400, 618, 500, 0,   240, 618, 500, -600, 400}},
-        {"120", "20-", false, {18, 500, 0, 240, 18, 500, 0, 240}},
-        // per-beat fluctuation profile, for bars of plain single beats only
-        {"120",
-         " 1111 ",
-         true,
-         {18, 514, 206, 358, 224, 443, 177, 266, 401, 543, 217, 400, 618, 500, -600, 339}},
-        {"120",
-         "2222",
-         true,
-         {18, 1000, 200, 400, 218, 1000, 200, 400, 418, 1000, 200, 400, 618, 1000, -600, 400}},
+        {"10", "1 1 1", false, "18,6000,300,400 318,6000,300,400 618,6000,-600,400"},
+        {"12", "1 1 1", false, "18,5000,300,283 318,5000,300,283 618,5000,-600,400"},
+        {"120", "101", false, "18,500,600,400 618,500,-600,400"},
+        {"120", "4", false, "318,2000,0,400"},
+        {"120", "0", false, "318,500,0,400"},
+        {"120", "0-", false, "318,500,0,400"},
+        {"120", "00-", false, "318,500,0,400"},
+        {"120", "", false, "318,500,0,400"},
+        {"120", "4-", false, "318,500,0,240 318,500,0,240 318,500,0,240 318,500,0,400"},
+        {"120", "3 3 2-", false,
+         "18,500,0,240 18,500,0,240 18,500,300,400 318,500,0,240 318,500,0,240 318,500,300,400 "
+         "618,500,0,240 618,500,-600,400"},
+        {"120", "20-", false, "18,500,0,240 18,500,0,240"},
+        {"120", " 1111 ", true, "18,514,206,358 224,443,177,266 401,543,217,400 618,500,-600,339"},
+        {"120", "2222", true,
+         "18,1000,200,400 218,1000,200,400 418,1000,200,400 618,1000,-600,400"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << c.tempo << " \"" << c.pattern << "\" " << c.fluct);
         Schedule t = freshTable();
         const ScheduleResult r = buildSchedule(t, input(c.tempo, c.pattern, c.fluct));
         EXPECT_DOUBLE_EQ(r.trackWidth, 600.0);
-        ASSERT_EQ(r.beatsPerBar * 4, int(c.expected.size()));
-        std::vector<int> got;
-        for (int i = 0; i < r.beatsPerBar; ++i)
-            got.insert(got.end(), {t[i].x, t[i].ms, t[i].dx, t[i].height});
-        EXPECT_EQ(got, c.expected);
+        EXPECT_EQ(records(t, r.beatsPerBar), c.expected);
         expectFlightConsistent(t, r.beatsPerBar);
     }
 }
