@@ -207,19 +207,6 @@ TEST_F(SaveDialog, DirectoryInPlaceOfTheFileShowsBothMessagesAndStaysOpenForAnot
     EXPECT_TRUE(fileBytes().endsWith(" m80 s1 a0 d0 g0 f0\r\n"));
 }
 
-TEST_F(SaveDialog, DiskFullKeepsTheFileAndTheDialog) {
-    const QByteArray before = "A parm=(1) m60 s1 a0 d0 g0 f0\r\n";
-    writeFile(before);
-    test::ShortWriteFileAccess full(7);
-    open(startup, full);
-    clickSave();
-    EXPECT_EQ(boxes.texts, QStringList{saveFailedText});
-    EXPECT_EQ(fileBytes(), before);
-    ASSERT_TRUE(dlg);
-    EXPECT_TRUE(dlg->isVisible());
-    EXPECT_EQ(savedCalls, 0);
-}
-
 TEST_F(SaveDialog, CaptionsGeometryAndTabOrder) {
     open();
     EXPECT_EQ(dlg->windowTitle(), QStringLiteral("Save"));

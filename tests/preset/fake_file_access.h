@@ -64,19 +64,4 @@ private:
     bool fails() { return calls++ == failAt; }
 };
 
-// The real file system, except that appending writes only the first `keep` bytes and then
-// reports failure, as a full disk does.
-class ShortWriteFileAccess : public RealFileAccess {
-public:
-    explicit ShortWriteFileAccess(qsizetype keep) : keep(keep) {}
-    bool append(const QString &path, const QByteArray &bytes) override {
-        if (keep > 0)
-            RealFileAccess::append(path, bytes.left(keep));
-        return false;
-    }
-
-private:
-    qsizetype keep;
-};
-
 } // namespace pv2::test
