@@ -1,11 +1,11 @@
 // CPU cost of one beat-timer firing in the real main window (offscreen), paint included.
-#include "audio/midi_out.h"
-#include "platform/message_boxes.h"
 #include "platform/text_file.h"
-#include "platform/tick_counter.h"
 #include "shell/frm_main.h"
 #include "shell/picture_box.h"
-#include "ui/help_viewer.h"
+#include "support/fake_tick_counter.h"
+#include "support/recording_help_viewer.h"
+#include "support/recording_message_boxes.h"
+#include "support/recording_midi_out.h"
 
 #include <QApplication>
 #include <QTemporaryDir>

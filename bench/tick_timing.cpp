@@ -13,14 +13,14 @@
 
 #include "audio/fluidsynth_midi_out.h"
 #include "beat/beat_clock.h"
-#include "platform/message_boxes.h"
 #include "platform/numeric.h"
 #include "platform/text_file.h"
 #include "platform/tick_counter.h"
 #include "shell/frm_main.h"
 #include "shell/picture_box.h"
+#include "support/recording_help_viewer.h"
+#include "support/recording_message_boxes.h"
 #include "tick_analysis.h"
-#include "ui/help_viewer.h"
 #include "ui/sprite.h"
 
 #include <pulse/pulseaudio.h>

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
 namespace pv2 {
 
@@ -33,38 +32,5 @@ public:
 constexpr uint32_t packMidi(uint32_t status, uint32_t data1, uint32_t data2 = 0) {
     return status + 256 * data1 + 65536 * data2;
 }
-
-class TickCounter;
-
-// Remembers every message with the counter value at which it was sent.
-class RecordingMidiOut : public MidiOut {
-public:
-    struct Event {
-        uint32_t packed;
-        uint32_t tick;
-        bool timed;
-        uint32_t dueTick;
-    };
-
-    explicit RecordingMidiOut(TickCounter *counter = nullptr, int openResult = 0)
-        : m_counter(counter), m_openResult(openResult) {}
-
-    int open() override;
-    void shortMsg(uint32_t packed) override;
-    void shortMsgAt(uint32_t packed, uint32_t dueTick) override;
-    void close() override;
-
-    std::vector<uint32_t> packedMessages() const;
-    void clear() { events.clear(); }
-
-    std::vector<Event> events;
-    int openCount = 0;
-    int closeCount = 0;
-
-private:
-    uint32_t stamp() const;
-    TickCounter *m_counter;
-    int m_openResult;
-};
 
 } // namespace pv2

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-#include <QStringList>
 
 namespace pv2 {
 
@@ -16,16 +15,6 @@ public:
 class DesktopHelpViewer : public HelpViewer {
 public:
     bool open(const QString &path) override;
-};
-
-class RecordingHelpViewer : public HelpViewer {
-public:
-    bool open(const QString &path) override {
-        opened.append(path);
-        return result;
-    }
-    QStringList opened;
-    bool result = true;
 };
 
 } // namespace pv2

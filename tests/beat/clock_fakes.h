@@ -3,7 +3,7 @@
 #include "beat/beat_clock.h"
 #include "beat/schedule.h"
 #include "platform/numeric.h"
-#include "platform/tick_counter.h"
+#include "support/fake_tick_counter.h"
 
 #include <QPoint>
 #include <QString>

@@ -1,8 +1,8 @@
 #include "dialogs/frm_save.h"
 
 #include "../preset/fake_file_access.h"
-#include "platform/message_boxes.h"
 #include "platform/text_file.h"
+#include "support/recording_message_boxes.h"
 #include "widget_helpers.h"
 
 #include <QCheckBox>

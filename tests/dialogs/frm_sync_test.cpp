@@ -1,6 +1,6 @@
 #include "dialogs/frm_sync.h"
 
-#include "platform/tick_counter.h"
+#include "support/fake_tick_counter.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -1,11 +1,12 @@
 #pragma once
 
 #include "../beat/clock_fakes.h"
-#include "audio/midi_out.h"
-#include "platform/message_boxes.h"
 #include "platform/text_file.h"
 #include "shell/frm_main.h"
-#include "ui/help_viewer.h"
+#include "support/fake_tick_counter.h"
+#include "support/recording_help_viewer.h"
+#include "support/recording_message_boxes.h"
+#include "support/recording_midi_out.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -2,8 +2,8 @@
 #include "../beat/clock_fakes.h"
 #include "audio/fluidsynth_midi_out.h"
 #include "audio/midi_out.h"
-#include "platform/message_boxes.h"
 #include "sound/tick_sound.h"
+#include "support/recording_message_boxes.h"
 
 #include <gtest/gtest.h>
 
