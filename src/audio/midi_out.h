@@ -4,7 +4,8 @@
 
 namespace pv2 {
 
-// Short MIDI messages packed as status + 256 * data1 + 65536 * data2.
+// Short MIDI messages packed as status + 256 * data1 + 65536 * data2. Called from the UI thread;
+// a backend with a thread of its own states how it reaches it.
 class MidiOut {
 public:
     virtual ~MidiOut() = default;
