@@ -18,6 +18,7 @@
 #include "platform/tick_counter.h"
 #include "shell/frm_main.h"
 #include "shell/picture_box.h"
+#include "sound/tick_sound.h"
 #include "support/recording_help_viewer.h"
 #include "support/recording_message_boxes.h"
 #include "tick_analysis.h"
@@ -231,6 +232,7 @@ int runApp(int argc, char **argv, const Settings &s) {
     QApplication app(argc, argv);
     SteadyTickCounter counter;
     FluidSynthMidiOut::Options options;
+    options.tickNotes = {TickSound::kOrdinaryNote, TickSound::kDownbeatNote};
     if (s.periodSize > 0)
         options.periodSize = s.periodSize;
     if (!s.driver.isEmpty())
@@ -850,12 +852,13 @@ private:
 // The sound of each tick as the backend renders it, from the first frame of the tick.
 std::vector<std::vector<float>> tickTemplates(std::string &soundFont) {
     std::vector<std::vector<float>> out;
-    for (uint32_t note : {37u, 81u}) {
+    for (int note : {TickSound::kOrdinaryNote, TickSound::kDownbeatNote}) {
         int64_t now = 5'000'000'000;
         FluidSynthMidiOut::Options o;
         o.offline = true;
         o.sampleRate = kRate;
         o.clockNs = [&now] { return now; };
+        o.tickNotes = {TickSound::kOrdinaryNote, TickSound::kDownbeatNote};
         FluidSynthMidiOut synth(o);
         if (synth.open() != 0)
             return {};
@@ -903,7 +906,7 @@ std::map<std::string, std::string> readReport(const QString &path, std::vector<E
             uint32_t packed = 0;
             int64_t due = 0, sent = 0;
             fields >> packed >> due >> sent;
-            const int kind = ((packed >> 8) & 0xFF) == 81 ? 1 : 0;
+            const int kind = ((packed >> 8) & 0xFF) == TickSound::kDownbeatNote ? 1 : 0;
             expected.push_back({due, due + int64_t{BeatClock::kTickLead} * 1'000'000, kind});
         } else if (key == "landing") {
             Landed l{};

@@ -35,7 +35,6 @@ constexpr int kResetAllControllers = 121;
 
 constexpr int kPercussionChannel = 9;
 constexpr int kTickVelocity = 127;
-constexpr std::array<int, 2> kTickNotes = {37, 81};
 // Below -100 dB: the reverb keeps a tiny offset against denormals, which is not sound.
 constexpr float kQuiet = 1e-5f;
 constexpr double kLongestTickSeconds = 6.0;
@@ -103,7 +102,8 @@ struct FluidSynthMidiOut::Impl {
     std::atomic<int> timerPeriodMs{20};
     bool delayFixed = false;
     TimedMessageQueue queue;
-    std::array<Tick, kTickNotes.size()> ticks;
+    // One per tick note, sized at construction: the audio thread only reads them.
+    std::vector<Tick> ticks;
     // Cleared when the percussion channel changes: the renderings no longer match it.
     std::atomic<bool> ticksMatch{false};
 
@@ -112,7 +112,7 @@ struct FluidSynthMidiOut::Impl {
     std::vector<TimedMessageQueue::Placed> placed;
     std::array<Voice, kMaxVoices> voices{};
     // Whether the last timed note-on of each tick note was a rendering, whose note-off is in it.
-    std::array<bool, kTickNotes.size()> renderedOn{};
+    std::vector<char> renderedOn;
     size_t voiceCount = 0;
     int64_t framePos = 0;
     // While the synthesizer has nothing to play it is not run at all: the ticks come from their
@@ -243,9 +243,7 @@ void FluidSynthMidiOut::Impl::renderTicks() {
     constexpr int kChunk = 1024;
     const auto limit = static_cast<size_t>(kLongestTickSeconds * options.sampleRate);
     float l[kChunk], r[kChunk];
-    for (size_t i = 0; i < kTickNotes.size(); ++i) {
-        Tick &t = ticks[i];
-        t.note = kTickNotes[i];
+    for (Tick &t : ticks) {
         t.left.clear();
         t.right.clear();
         fluid_synth_noteon(synth, kPercussionChannel, t.note, kTickVelocity);
@@ -337,7 +335,7 @@ void FluidSynthMidiOut::Impl::apply(uint32_t packed) {
 size_t FluidSynthMidiOut::Impl::tickIndex(uint32_t packed) const {
     const int note = (packed >> 8) & 0xFF;
     for (size_t i = 0; i < ticks.size(); ++i)
-        if (kTickNotes[i] == note)
+        if (ticks[i].note == note)
             return i;
     return ticks.size();
 }
@@ -351,7 +349,7 @@ bool FluidSynthMidiOut::Impl::placeTick(const TimedMessageQueue::Placed &p, int6
     const bool noteOn = (status & 0xF0) == 0x90 && velocity != 0;
     const bool noteOff = (status & 0xF0) == 0x80 || ((status & 0xF0) == 0x90 && velocity == 0);
     const size_t index = tickIndex(p.packed);
-    if (index == kTickNotes.size() || !(noteOn || noteOff))
+    if (index == ticks.size() || !(noteOn || noteOff))
         return false;
     if (noteOff)
         return renderedOn[index];
@@ -546,7 +544,7 @@ void FluidSynthMidiOut::Impl::release() {
     ticksMatch = false;
     clockMap.reset();
     voiceCount = 0;
-    renderedOn.fill(false);
+    std::fill(renderedOn.begin(), renderedOn.end(), char{0});
     framePos = 0;
     synthIdle = false;
     quietFrames = 0;
@@ -570,6 +568,9 @@ FluidSynthMidiOut::FluidSynthMidiOut() : FluidSynthMidiOut(Options{}) {}
 FluidSynthMidiOut::FluidSynthMidiOut(Options options) : m_impl(std::make_unique<Impl>()) {
     m_impl->options = std::move(options);
     m_impl->clock = m_impl->options.clockNs ? m_impl->options.clockNs : steadyClockNs;
+    for (int note : m_impl->options.tickNotes)
+        m_impl->ticks.push_back({note, {}, {}});
+    m_impl->renderedOn.assign(m_impl->ticks.size(), 0);
     m_impl->placed.reserve(1024);
     m_impl->release();
 }

@@ -2,6 +2,7 @@
 #include "frm_main.h"
 #include "platform/text_file.h"
 #include "platform/tick_counter.h"
+#include "sound/tick_sound.h"
 #include "ui/help_viewer.h"
 #include "ui/qt_message_boxes.h"
 
@@ -15,7 +16,9 @@ int main(int argc, char **argv) {
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 
     pv2::SteadyTickCounter counter;
-    pv2::FluidSynthMidiOut midi;
+    pv2::FluidSynthMidiOut::Options sound;
+    sound.tickNotes = {pv2::TickSound::kOrdinaryNote, pv2::TickSound::kDownbeatNote};
+    pv2::FluidSynthMidiOut midi(sound);
     pv2::QtMessageBoxes boxes;
     pv2::DesktopHelpViewer help;
     pv2::RealFileAccess files;

@@ -30,6 +30,7 @@ FluidSynthMidiOut::Options offline() {
     FluidSynthMidiOut::Options o;
     o.offline = true;
     o.sampleRate = kRate;
+    o.tickNotes = {37, 81};
     return o;
 }
 

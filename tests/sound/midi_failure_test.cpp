@@ -100,6 +100,7 @@ TEST(MidiFailure, DeviceVanishingAtAnyMomentNeverStopsTheClock) {
 TEST(MidiFailure, SynthesizerClosedMidRunIsSilentAndCanComeBack) {
     FluidSynthMidiOut::Options o;
     o.offline = true;
+    o.tickNotes = {TickSound::kOrdinaryNote, TickSound::kDownbeatNote};
     FluidSynthMidiOut synth(o);
     SoundingClock c(synth);
     ASSERT_TRUE(c.tick.deviceOpen()) << c.boxes.texts.join(' ').toStdString();
