@@ -1,7 +1,7 @@
 #pragma once
 
 #include "beat/beat_clock.h"
-#include "beat/schedule.h"
+#include "beat/beat_engine.h"
 #include "platform/numeric.h"
 #include "support/fake_tick_counter.h"
 
@@ -32,9 +32,8 @@ struct Tick {
     uint32_t sentAt;
 };
 
-// A clock that draws on and is timed by the rig itself, with the window's start and rebuild rules.
+// A clock that draws on and is timed by the rig itself, run by the window's own run rules.
 struct ClockRig : BallView, BeatTimer {
-    EngineState st;
     FakeTickCounter counter{1000};
     ScriptedRandom random;
     int height = 433;
@@ -46,9 +45,20 @@ struct ClockRig : BallView, BeatTimer {
     std::vector<uint32_t> beatStarts; // grid start of every beat reached by fireAt
     bool fluctChecked = false;
     bool upbeat = false;
-    FluctProfile profile = fillFluctProfile();
     QString tempoText = QStringLiteral("120"); // 500 ms beats
     QString pattern = QStringLiteral("1111");
+    BeatEngine engine = BeatEngine(
+        [this] {
+            return RunInputs{
+                .tempoText = tempoText,
+                .patternText = pattern,
+                .fluctChecked = fluctChecked,
+                .areaWidth = 609,
+                .areaHeight = height,
+            };
+        },
+        [this](const QString &text) { tempoText = text; });
+    EngineState &st = engine.state();
     BeatClock clock = BeatClock(
         st, counter, *this, *this, random, [this](bool d, uint32_t due) { sendTick(d, due); },
         [this] { return fluctChecked; }, [this] { return upbeat; });
@@ -66,39 +76,17 @@ struct ClockRig : BallView, BeatTimer {
     void stop() override { active = false; }
     bool isActive() const override { return active; }
 
-    void build(Schedule &table) {
-        const auto r = buildSchedule(table, {.tempoText = tempoText,
-                                             .patternText = pattern,
-                                             .fluctChecked = fluctChecked,
-                                             .areaWidth = 609,
-                                             .areaHeight = height,
-                                             .profile = &profile});
-        st.tempo = r.tempo;
-        st.beatsPerBar = r.beatsPerBar;
-        st.trackWidth = r.trackWidth;
-        st.fluctBeatMs = r.oneBeat ? r.fluctBeatMs : st.fluctBeatMs;
-        st.fluctHeight = r.oneBeat ? r.fluctHeight : st.fluctHeight;
-    }
-    void rebuildBeats() {
-        build(st.beats);
-        st.nextBeatsPending = false;
-    }
+    void rebuildBeats() { engine.rebuildBeats(); }
     void applyTempo(const QString &t) {
         tempoText = t;
-        build(st.nextBeats);
-        st.nextBeatsPending = true;
+        engine.applyTempo();
     }
     // What the START button does.
     void start() {
-        st.isStopped = false;
-        rebuildBeats();
-        st.curBeat = static_cast<int16_t>(st.beatsPerBar - 1);
+        engine.start();
         clock.armBeatTimer(20);
     }
-    void requestStop() {
-        st.stopRequested = true;
-        st.isStopped = true;
-    }
+    void requestStop() { engine.requestStop(); }
     void fireAt(uint32_t t) {
         const uint32_t before = st.beatStartTick;
         counter.set(t);

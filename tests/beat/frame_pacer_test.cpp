@@ -69,9 +69,7 @@ struct PacedRig : ClockRig {
         [this] { return fluctChecked; }, [this] { return upbeat; });
 
     void startPaced(int period) {
-        st.isStopped = false;
-        rebuildBeats();
-        st.curBeat = static_cast<int16_t>(st.beatsPerBar - 1);
+        engine.start();
         paced.armBeatTimer(period);
     }
     void step() {
