@@ -45,4 +45,8 @@ void drawSprite(QImage &dst, const QImage &sprite, int x, int y, int w, int h) {
     }
 }
 
+void drawSprite(QImage &dst, const QImage &sprite, int x, int y) {
+    drawSprite(dst, sprite, x, y, sprite.width() / 2, sprite.height());
+}
+
 } // namespace pv2

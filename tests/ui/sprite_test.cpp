@@ -1,3 +1,4 @@
+#include "beat/beat_slot.h"
 #include "ui/sprite.h"
 
 #include <QPainter>
@@ -7,7 +8,7 @@ using namespace pv2;
 
 // The copy by hand gives what the two raster operations give, clipped at the edges too.
 TEST(Sprite, MatchesTheTwoRasterOperations) {
-    const QImage ball = makeBallSprite();
+    const QImage ball = makeBallSprite(kBallSize);
     ASSERT_EQ(ball.size(), QSize(88, 44));
     for (QColor bg : {QColor(68, 102, 153), QColor(0, 102, 255), QColor(Qt::black)}) {
         for (QPoint at : {QPoint(50, 20), QPoint(-30, -25), QPoint(180, 90), QPoint(5000, 0)}) {
