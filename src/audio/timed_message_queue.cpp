@@ -5,43 +5,39 @@
 
 namespace pv2 {
 
-TimedMessageQueue::TimedMessageQueue(size_t capacity) : m_capacity(capacity) {
-    m_inbox.reserve(capacity);
-    m_taken.reserve(capacity);
+TimedMessageQueue::TimedMessageQueue(size_t capacity) : m_ring(capacity), m_capacity(capacity) {
     m_pending.reserve(capacity);
 }
 
 bool TimedMessageQueue::post(uint32_t packed, int64_t dueNs) {
-    std::lock_guard lock(m_mutex);
-    if (m_inbox.size() >= m_capacity)
+    const uint64_t n = m_posted.load(std::memory_order_relaxed);
+    if (n - m_taken.load(std::memory_order_acquire) >= m_capacity)
         return false;
-    m_inbox.push_back({packed, dueNs});
+    m_ring[n % m_capacity] = {packed, dueNs};
+    // Sequentially consistent, as the wake-up flag is: an output going to sleep either sees the
+    // message in empty() or leaves its flag for the poster to find.
+    m_posted.store(n + 1, std::memory_order_seq_cst);
     return true;
 }
 
 void TimedMessageQueue::clear() {
-    std::lock_guard lock(m_mutex);
-    m_inbox.clear();
-    m_taken.clear();
+    m_posted.store(0);
+    m_taken.store(0);
     m_pending.clear();
     m_late = 0;
 }
 
 bool TimedMessageQueue::empty() {
-    if (!m_pending.empty())
-        return false;
-    std::lock_guard lock(m_mutex);
-    return m_inbox.empty();
+    return m_pending.empty() &&
+           m_posted.load(std::memory_order_seq_cst) == m_taken.load(std::memory_order_relaxed);
 }
 
 void TimedMessageQueue::take(const AudioClockMap &map, int64_t delayNs, int64_t first, int frames,
                              std::vector<Placed> &out) {
     out.clear();
-    {
-        std::lock_guard lock(m_mutex);
-        m_taken.swap(m_inbox);
-    }
-    for (const Posted &p : m_taken) {
+    const uint64_t posted = m_posted.load(std::memory_order_acquire);
+    for (uint64_t n = m_taken.load(std::memory_order_relaxed); n < posted; ++n) {
+        const Posted p = m_ring[n % m_capacity];
         int64_t frame = std::llround(map.frameAt(p.dueNs + delayNs));
         if (frame < first) {
             frame = first;
@@ -58,7 +54,8 @@ void TimedMessageQueue::take(const AudioClockMap &map, int64_t delayNs, int64_t 
                              [](const Pending &a, const Pending &b) { return a.frame < b.frame; });
         m_pending.insert(at, entry);
     }
-    m_taken.clear();
+    // Only now may the poster reuse the slots.
+    m_taken.store(posted, std::memory_order_release);
 
     const int64_t end = first + frames;
     size_t n = 0;

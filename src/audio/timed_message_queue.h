@@ -2,15 +2,15 @@
 
 #include "audio/audio_clock_map.h"
 
+#include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <vector>
 
 namespace pv2 {
 
-// Short MIDI messages waiting for their frame: posted on any thread, taken block by block on the
-// audio thread. Nothing here allocates after construction, so the audio thread never waits on
-// the allocator; the lock is held only to copy a few words.
+// Short MIDI messages waiting for their frame: posted on one thread (the UI's), taken block by
+// block on the audio thread. They pass through a fixed ring that each side advances with one
+// atomic store, so neither ever waits for the other, and nothing allocates after construction.
 class TimedMessageQueue {
 public:
     struct Placed {
@@ -20,8 +20,9 @@ public:
 
     explicit TimedMessageQueue(size_t capacity = 256);
 
-    // False when the queue is full and the message was dropped.
+    // False when the queue is full and the message was dropped. The posting thread only.
     bool post(uint32_t packed, int64_t dueNs);
+    // Only while nothing takes (the output stopped).
     void clear();
 
     // The messages that sound in the block of frames [first, first + frames), in order of frame
@@ -47,12 +48,13 @@ private:
         uint64_t seq;
     };
 
-    std::mutex m_mutex;
-    std::vector<Posted> m_inbox; // guarded by m_mutex
+    // Message n waits in slot n % capacity until the taking side has counted past it.
+    std::vector<Posted> m_ring;
     size_t m_capacity;
+    std::atomic<uint64_t> m_posted{0}; // written by the posting thread
+    std::atomic<uint64_t> m_taken{0};  // written by the audio thread
 
     // Audio thread only.
-    std::vector<Posted> m_taken;
     std::vector<Pending> m_pending; // sorted by frame, then seq
     uint64_t m_seq = 0;
     int64_t m_late = 0;

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <random>
+#include <thread>
 #include <vector>
 
 namespace pv2 {
@@ -154,6 +155,36 @@ TEST(TimedMessageQueue, AFullQueueRefusesAndClearForgets) {
     queue.clear();
     queue.take(steadyMap(), kDelay, 10 * 2048, 2048, out);
     EXPECT_TRUE(out.empty());
+}
+
+// The window's thread posts while the audio thread takes: every message arrives once, in order,
+// however the two interleave.
+TEST(TimedMessageQueue, MessagesPostedOnOneThreadAreTakenOnAnotherInOrder) {
+    const AudioClockMap map = steadyMap();
+    TimedMessageQueue queue(8);
+    constexpr uint32_t kCount = 20'000;
+    std::thread poster([&] {
+        for (uint32_t n = 0; n < kCount;) {
+            if (queue.post(n, 0)) // long past: each sounds at once
+                ++n;
+            else
+                std::this_thread::yield();
+        }
+    });
+    std::vector<uint32_t> got;
+    std::vector<TimedMessageQueue::Placed> out;
+    for (int64_t first = 10 * 2048; got.size() < kCount; first += 2048) {
+        queue.take(map, kDelay, first, 2048, out);
+        for (const auto &p : out)
+            got.push_back(p.packed);
+    }
+    poster.join();
+    EXPECT_TRUE(queue.empty());
+    std::vector<uint32_t> expected(kCount);
+    for (uint32_t n = 0; n < kCount; ++n)
+        expected[n] = n;
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(queue.lateCount(), kCount);
 }
 
 } // namespace
