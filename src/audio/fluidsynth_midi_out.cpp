@@ -37,6 +37,8 @@ constexpr int kPercussionChannel = 9;
 constexpr int kTickVelocity = 127;
 // Below -100 dB: the reverb keeps a tiny offset against denormals, which is not sound.
 constexpr float kQuiet = 1e-5f;
+// The synthesizer counts as idle once its output has stayed below kQuiet this long.
+constexpr double kIdleAfterSeconds = 0.25;
 constexpr double kLongestTickSeconds = 6.0;
 constexpr size_t kMaxVoices = 64;
 
@@ -479,8 +481,11 @@ void FluidSynthMidiOut::Impl::wake() {
 void FluidSynthMidiOut::Impl::fill(int frames, float *left, float *right) {
     const int64_t first = framePos;
     queue.take(*clockMap, delayNs.load(std::memory_order_relaxed), first, frames, placed);
-    if (synthTouched.exchange(false))
+    // The quiet period starts afresh with each message: a note's attack may begin silent.
+    if (synthTouched.exchange(false)) {
         synthIdle = false;
+        quietFrames = 0;
+    }
 
     int done = 0;
     for (const auto &p : placed) {
@@ -490,16 +495,18 @@ void FluidSynthMidiOut::Impl::fill(int frames, float *left, float *right) {
         done = p.offset;
         apply(p.packed);
         synthIdle = false;
+        quietFrames = 0;
     }
     renderSynth(left, right, done, frames);
 
     if (!synthIdle) {
+        // From the sound alone: asking the synthesizer for its voices would take its lock here.
         const float peak = std::max(peakOf(left, 0, frames), peakOf(right, 0, frames));
-        if (peak < kQuiet && fluid_synth_get_active_voice_count(synth) == 0)
+        if (peak < kQuiet)
             quietFrames += frames;
         else
             quietFrames = 0;
-        synthIdle = quietFrames >= static_cast<int64_t>(options.sampleRate / 4);
+        synthIdle = quietFrames >= static_cast<int64_t>(options.sampleRate * kIdleAfterSeconds);
     }
     mixVoices(left, right, first, frames);
     framePos += frames;
