@@ -67,9 +67,10 @@ public:
     // A timed message is heard its delay after its moment. The beat clock sends each tick at
     // least 50 ms before its beat and its timer notices that moment up to one period late; the
     // delay must also cover the output's latency, or the frame is rendered before the message
-    // arrives.
+    // arrives. The margin is for a busy machine holding the window's thread back; the picture
+    // waits for it, which nobody sees.
     static constexpr int kDefaultDelayMs = 50;
-    static constexpr int kDelayMarginMs = 20;
+    static constexpr int kDelayMarginMs = 40;
     // The delay that covers a beat timer of the given period (the preset file allows up to 100)
     // and the output latency.
     static int delayForTimerPeriod(int periodMs, int outputLatencyMs = 0);

@@ -501,13 +501,13 @@ TEST(FluidSynthMidiOut, DelayCoversTheBeatTimerAndTheOutputLatency) {
         int periodMs, latencyMs, delayMs;
     };
     for (const Case c :
-         {Case{5, 0, 50}, Case{30, 0, 50}, Case{31, 0, 51}, Case{100, 0, 120}, Case{20, 45, 85}})
+         {Case{5, 0, 50}, Case{10, 0, 50}, Case{11, 0, 51}, Case{100, 0, 140}, Case{20, 45, 105}})
         EXPECT_EQ(FluidSynthMidiOut::delayForTimerPeriod(c.periodMs, c.latencyMs), c.delayMs)
             << c.periodMs;
     FluidSynthMidiOut synth(offline());
     EXPECT_EQ(synth.delayMs(), FluidSynthMidiOut::kDefaultDelayMs);
     synth.setTimerPeriod(100);
-    EXPECT_EQ(synth.delayMs(), 120);
+    EXPECT_EQ(synth.delayMs(), 140);
     synth.setDelayMs(130);
     synth.setTimerPeriod(20);
     EXPECT_EQ(synth.delayMs(), 130);
