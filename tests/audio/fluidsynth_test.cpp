@@ -342,8 +342,8 @@ public:
     }
     // The frame of the recording, which is heard as it is counted from kStartNs, that a message
     // due at dueMs (on the tick counter) should start on.
-    static int64_t frameFor(uint32_t dueMs, int delayMs = FluidSynthMidiOut::kDefaultDelayMs) {
-        const double ns = dueMs * 1e6 + delayMs * 1e6 - kStartNs;
+    int64_t frameFor(uint32_t dueMs) const {
+        const double ns = dueMs * 1e6 + m_synth->delayMs() * 1e6 - kStartNs;
         return std::llround(ns * kRate / 1e9);
     }
     int64_t nowMs() const { return m_nowNs / 1'000'000; }
@@ -525,7 +525,7 @@ TEST(FluidSynthMidiOut, ATickIsPlacedForTheMomentItIsHeard) {
         run.synth().shortMsgAt(packMidi(0x99, 37, 127), due);
         run.synth().shortMsgAt(packMidi(0x89, 37), due);
         run.renderFor(1.0, latencyMs * 1'000'000);
-        const auto at = static_cast<size_t>(TimedRendering::frameFor(due));
+        const auto at = static_cast<size_t>(run.frameFor(due));
         EXPECT_LT(peak(run.sound, 0, at), kSilence);
         EXPECT_EQ(firstSound(from(run.sound, at)), plainOnset(0, packMidi(0x99, 37, 127)));
         // The request's own span, 512 frames, comes on top.
@@ -556,9 +556,9 @@ TEST(FluidSynthMidiOut, SleepsWhenNothingSoundsAndWakesInTime) {
     // Never asleep while a tick waits or its tail sounds.
     tickAt(due + 3000);
     run.renderFor(5.0);
-    EXPECT_LT(peak(run.sound, 0, static_cast<size_t>(TimedRendering::frameFor(due))), kSilence);
+    EXPECT_LT(peak(run.sound, 0, static_cast<size_t>(run.frameFor(due))), kSilence);
     for (uint32_t d : {due, due + 3000}) {
-        const auto at = static_cast<size_t>(TimedRendering::frameFor(d));
+        const auto at = static_cast<size_t>(run.frameFor(d));
         EXPECT_EQ(firstSound(from(run.sound, at)), plainOnset(0, packMidi(0x99, 37, 127))) << d;
     }
     EXPECT_EQ(std::count(run.pauses.begin(), run.pauses.end(), true), 3);
@@ -574,7 +574,7 @@ TEST(FluidSynthMidiOut, SleepsWhenNothingSoundsAndWakesInTime) {
     run.renderFor(1.0);
     EXPECT_FALSE(run.paused);
     run.renderFor(3.0);
-    const auto at = static_cast<size_t>(TimedRendering::frameFor(due));
+    const auto at = static_cast<size_t>(run.frameFor(due));
     EXPECT_EQ(firstSound(from(run.sound, at)), plainOnset(0, packMidi(0x99, 37, 127)));
     EXPECT_EQ(run.synth().stats().lateMessages, 0);
     EXPECT_TRUE(run.paused);
