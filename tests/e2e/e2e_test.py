@@ -336,7 +336,7 @@ class E2ETest(unittest.TestCase):
         self.assertLessEqual(stray, 0.001, "the server's timing of the recording is unsteady")
         clicks = [heard_at(o.sample) for o in ticks.onsets(rec.samples()[:since_frame])]
         click_error = min((t - told for t in clicks), key=abs, default=1.0)
-        self.assertLessEqual(abs(click_error), 0.002, f"click heard {1000 * click_error:+.1f} ms "
+        self.assertLessEqual(abs(click_error), 0.003, f"click heard {1000 * click_error:+.1f} ms "
                              "from the moment the server foretold")
 
         heard = [heard_at(o.sample) for o in self.heard(rec, since_frame)]
