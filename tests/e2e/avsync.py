@@ -21,10 +21,9 @@ import os
 import statistics
 import subprocess
 import sys
-import threading
 import time
 
-from desktop import E2EError, Process, wait_for
+from desktop import E2EError, Process, Recorder, wait_for
 
 RATE = 44100
 
@@ -179,46 +178,16 @@ def play_click(desktop, sink="e2e"):
     return float(r.stdout)
 
 
-class TimedRecorder:
+class TimedRecorder(Recorder):
     """Records the null sink's monitor and maps its frames to CLOCK_MONOTONIC."""
 
     def __init__(self, desktop, source="e2e.monitor"):
-        self._lock = threading.Lock()
-        self._data = bytearray()
         self.timing_path = desktop.path("record-timing.txt")
-        self.proc = Process(
+        self._start(Process(
             "recorder",
             [sys.executable, "-B", os.path.abspath(__file__), "record",
              desktop.env()["PULSE_SERVER"], source, self.timing_path],
-            desktop.path("recorder.log"), env=desktop.env(), stdout=subprocess.PIPE)
-        self._thread = threading.Thread(target=self._read, daemon=True)
-        self._thread.start()
-        wait_for(lambda: self.sample_count() > RATE // 10, 10, "audio from the recorder")
-
-    def _read(self):
-        fd = self.proc.popen.stdout.fileno()
-        while True:
-            chunk = os.read(fd, 8192)
-            if not chunk:
-                return
-            with self._lock:
-                self._data += chunk
-
-    def sample_count(self):
-        with self._lock:
-            return len(self._data) // 2
-
-    def samples(self):
-        with self._lock:
-            data = bytes(self._data[: len(self._data) // 2 * 2])
-        out = array.array("h")
-        out.frombytes(data)
-        return out
-
-    def stop(self):
-        self.proc.stop()
-        self._thread.join(5)
-        self.proc.popen.stdout.close()
+            desktop.path("recorder.log"), env=desktop.env(), stdout=subprocess.PIPE))
 
     def wait_settled(self, timeout=10):
         """Waits until the server's timing holds steady and agrees with the arrivals over the

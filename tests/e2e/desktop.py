@@ -129,16 +129,20 @@ class Recorder:
     sink plays silence when nothing else sounds, so the samples keep time."""
 
     def __init__(self, desktop):
-        self._lock = threading.Lock()
-        self._data = bytearray()
-        self.proc = Process(
+        self._start(Process(
             "parec",
             ["parec", "--device=e2e.monitor", "--raw", "--format=s16le",
              f"--rate={SAMPLE_RATE}", "--channels=1", "--latency-msec=10"],
             desktop.path("parec.log"),
             env=desktop.env(),
             stdout=subprocess.PIPE,
-        )
+        ))
+
+    def _start(self, proc):
+        """Reads what the recording process writes to its standard output, until it ends."""
+        self._lock = threading.Lock()
+        self._data = bytearray()
+        self.proc = proc
         self._thread = threading.Thread(target=self._read, daemon=True)
         self._thread.start()
         wait_for(lambda: self.sample_count() > SAMPLE_RATE // 10, 10, "audio from the recorder")
