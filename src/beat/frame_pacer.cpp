@@ -22,6 +22,7 @@ FramePacer::FramePacer(BallView &target, TickCounter &counter, OneShot &timer,
 void FramePacer::beginStep() {
     m_inStep = true;
     m_current.steps.clear();
+    m_current.landing = false;
     m_current.showAt = m_counter.now() + static_cast<uint32_t>(m_delay);
 }
 
@@ -50,12 +51,16 @@ void FramePacer::flush() {
     m_timer.stop();
 }
 
+// Only a landing wakes the pacer at its moment: flight frames wait for the next step, a period
+// apart anyway, so that a waiting picture costs no wake-up of its own.
 void FramePacer::armFor(uint32_t now) {
-    if (m_frames.empty()) {
+    const auto landing =
+        std::find_if(m_frames.begin(), m_frames.end(), [](const Frame &f) { return f.landing; });
+    if (landing == m_frames.end()) {
         m_timer.stop();
         return;
     }
-    m_timer.start(std::max(0, tickDiff(m_frames.front().showAt, now)));
+    m_timer.start(std::max(0, tickDiff(landing->showAt, now)));
 }
 
 void FramePacer::show(const Frame &f) {
@@ -114,8 +119,10 @@ void FramePacer::showMemo() {
     add({Op::Memo, 0, 0, 0});
 }
 void FramePacer::landingAt(uint32_t tick) {
-    if (m_inStep)
-        m_current.showAt = tick + static_cast<uint32_t>(m_delay);
+    if (!m_inStep)
+        return;
+    m_current.showAt = tick + static_cast<uint32_t>(m_delay);
+    m_current.landing = true;
 }
 
 } // namespace pv2

@@ -69,6 +69,7 @@ private:
     };
     struct Frame {
         uint32_t showAt = 0;
+        bool landing = false;
         std::vector<Step> steps;
     };
 
