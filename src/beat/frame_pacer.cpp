@@ -15,7 +15,7 @@ AvPlan planAvSync(int backendDelayMs, int tickLeadMs, int userOffsetMs) {
     return p;
 }
 
-FramePacer::FramePacer(BallView &target, TickCounter &counter, OneShot &timer,
+FramePacer::FramePacer(BallView &target, TickCounter &counter, BeatTimer &timer,
                        std::function<void(const std::function<void()> &)> showFrame)
     : m_target(target), m_counter(counter), m_timer(timer), m_showFrame(std::move(showFrame)) {}
 

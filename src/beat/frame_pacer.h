@@ -28,16 +28,9 @@ AvPlan planAvSync(int backendDelayMs, int tickLeadMs, int userOffsetMs);
 // noticed it; everything is shown pictureDelay later when the sound needs the picture to wait.
 class FramePacer : public BallView {
 public:
-    // A precise single-shot timer; the pacer's presentDue() is to run when it fires.
-    class OneShot {
-    public:
-        virtual ~OneShot() = default;
-        virtual void start(int ms) = 0;
-        virtual void stop() = 0;
-    };
-
-    // showFrame runs one frame's drawing between the target's frame brackets.
-    FramePacer(BallView &target, TickCounter &counter, OneShot &timer,
+    // timer is a precise single shot whose firing runs presentDue(); showFrame runs one frame's
+    // drawing between the target's frame brackets.
+    FramePacer(BallView &target, TickCounter &counter, BeatTimer &timer,
                std::function<void(const std::function<void()> &draw)> showFrame);
 
     void setDelay(int ms) { m_delay = ms; }
@@ -79,7 +72,7 @@ private:
 
     BallView &m_target;
     TickCounter &m_counter;
-    OneShot &m_timer;
+    BeatTimer &m_timer;
     std::function<void(const std::function<void()> &)> m_showFrame;
     int m_delay = 0;
     bool m_inStep = false;

@@ -2,6 +2,7 @@
 
 #include "pattern/beat_labels.h"
 #include "picture_box.h"
+#include "qt_beat_timer.h"
 #include "ui/sprite.h"
 
 #include <QCheckBox>
@@ -11,19 +12,9 @@
 
 namespace pv2 {
 
-class BeatDisplay::Shot : public FramePacer::OneShot {
-public:
-    explicit Shot(QTimer *t) : m_timer(t) {}
-    void start(int ms) override { m_timer->start(ms); }
-    void stop() override { m_timer->stop(); }
-
-private:
-    QTimer *m_timer;
-};
-
 BeatDisplay::BeatDisplay(const Controls &controls, EngineState &state, TickCounter &counter)
     : c(controls), st(state), m_ball(makeBallSprite(state.ballWidth)),
-      m_shot(std::make_unique<Shot>(controls.frame_timer)) {
+      m_shot(std::make_unique<QtBeatTimer>(controls.frame_timer)) {
     m_pacer = std::make_unique<FramePacer>(*this, counter, *m_shot,
                                            [this](const std::function<void()> &draw) {
                                                c.Picture1->beginFrame();

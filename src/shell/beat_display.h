@@ -52,15 +52,13 @@ public:
     void showMemo() override { dispMemo(m_memo); }
 
 private:
-    class Shot;
-
     Controls c;
     EngineState &st;
     QImage m_ball;
     QFont m_drawFont;
     QString m_memo;
     std::array<int16_t, 31> m_digitStart{};
-    std::unique_ptr<Shot> m_shot;
+    std::unique_ptr<BeatTimer> m_shot;
     std::unique_ptr<FramePacer> m_pacer;
 };
 

@@ -6,6 +6,7 @@
 #include "dialogs/frm_sync.h"
 #include "platform/numeric.h"
 #include "platform/tick_counter.h"
+#include "qt_beat_timer.h"
 #include "sound/tick_sound.h"
 
 #include <QPushButton>
@@ -14,21 +15,10 @@
 
 namespace pv2 {
 
-class RunController::Timer : public BeatTimer {
-public:
-    explicit Timer(QTimer *t) : m_timer(t) {}
-    void start(int periodMs) override { m_timer->start(periodMs); }
-    void stop() override { m_timer->stop(); }
-    bool isActive() const override { return m_timer->isActive(); }
-
-private:
-    QTimer *m_timer;
-};
-
 RunController::RunController(const Controls &controls, const Parts &parts)
     : c(controls), m_engine(parts.engine), m_display(parts.display), m_tick(parts.tick),
       m_counter(parts.counter), m_midi(parts.midi), m_timerInterval(parts.timerInterval),
-      m_timer(std::make_unique<Timer>(controls.beat_timer)),
+      m_timer(std::make_unique<QtBeatTimer>(controls.beat_timer)),
       m_userSettings(parts.settingsFile.isEmpty() ? UserSettings()
                                                   : UserSettings(parts.settingsFile)) {
     m_syncOffset = m_userSettings.syncOffsetMs();

@@ -64,7 +64,6 @@ public:
     BeatClock &clock() { return *m_clock; }
 
 private:
-    class Timer;
     void armLanding();
     void applyAvPlan();
 
@@ -75,7 +74,7 @@ private:
     TickCounter &m_counter;
     MidiOut &m_midi;
     std::function<int()> m_timerInterval;
-    std::unique_ptr<Timer> m_timer;
+    std::unique_ptr<BeatTimer> m_timer;
     std::unique_ptr<BeatClock> m_clock;
     UserSettings m_userSettings;
     int m_syncOffset = 0;

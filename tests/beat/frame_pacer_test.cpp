@@ -51,7 +51,7 @@ struct PacedRig : ClockRig {
     int frames = 0;
     bool shotArmed = false;
     uint32_t shotAt = 0;
-    struct Shot : FramePacer::OneShot {
+    struct Shot : BeatTimer {
         PacedRig &r;
         explicit Shot(PacedRig &rig) : r(rig) {}
         void start(int ms) override {
@@ -59,6 +59,7 @@ struct PacedRig : ClockRig {
             r.shotAt = r.counter.now() + static_cast<uint32_t>(ms);
         }
         void stop() override { r.shotArmed = false; }
+        bool isActive() const override { return r.shotArmed; }
     } shot{*this};
     FramePacer pacer{screen, counter, shot, [this](const std::function<void()> &draw) {
                          ++frames;
