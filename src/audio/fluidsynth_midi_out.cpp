@@ -151,7 +151,7 @@ struct FluidSynthMidiOut::Impl {
     int64_t estimatedLatencyNs() const;
     bool canSleep() const;
     void pauseOutput(bool paused);
-    void maybeSleep(int frames);
+    void maybeSleep();
     void wake();
     void fill(int frames, float *left, float *right);
     bool playing() const;
@@ -397,8 +397,7 @@ void FluidSynthMidiOut::Impl::mixVoices(float *left, float *right, int64_t first
 }
 
 void FluidSynthMidiOut::Impl::process(int frames, float *left, float *right) {
-    // FluidSynth's drivers keep two periods queued and say nothing of the server behind them.
-    request(frames, 2 * static_cast<int64_t>(options.periodSize * 1e9 / options.sampleRate));
+    request(frames, estimatedLatencyNs());
     fill(frames, left, right);
 }
 
@@ -407,6 +406,7 @@ int64_t FluidSynthMidiOut::Impl::estimatedLatencyNs() const {
     if (pulse)
         return int64_t{options.streamLatencyMs} * 1'000'000;
 #endif
+    // FluidSynth's drivers keep two periods queued and say nothing of the server behind them.
     if (driver)
         return 2 * static_cast<int64_t>(options.periodSize * 1e9 / options.sampleRate);
     return 0;
@@ -449,7 +449,7 @@ void FluidSynthMidiOut::Impl::pauseOutput(bool paused) {
 
 // Audio thread, after a fill: once nothing has sounded for a while and nothing waits, the output
 // pauses. A message posted meanwhile either is seen here or finds the flag set and wakes it.
-void FluidSynthMidiOut::Impl::maybeSleep(int frames) {
+void FluidSynthMidiOut::Impl::maybeSleep() {
     if (!canSleep())
         return;
     if (!synthIdle || voiceCount > 0 || !queue.empty()) {
@@ -459,7 +459,6 @@ void FluidSynthMidiOut::Impl::maybeSleep(int frames) {
     if (framePos - quietSince <
         static_cast<int64_t>(options.sleepAfterSeconds * options.sampleRate))
         return;
-    (void)frames;
     asleep = true;
     if (!queue.empty() || synthTouched) {
         bool expected = true;
@@ -510,7 +509,7 @@ void FluidSynthMidiOut::Impl::fill(int frames, float *left, float *right) {
     }
     mixVoices(left, right, first, frames);
     framePos += frames;
-    maybeSleep(frames);
+    maybeSleep();
 
     lateCount.store(queue.lateCount(), std::memory_order_relaxed);
     ratePpm.store(clockMap->ratePpm(), std::memory_order_relaxed);

@@ -8,10 +8,10 @@
 namespace pv2 {
 
 AvPlan planAvSync(int backendDelayMs, int tickLeadMs, int userOffsetMs) {
-    const int delay = std::max(backendDelayMs, tickLeadMs);
     AvPlan p;
-    p.pictureDelayMs = std::max(0, delay - tickLeadMs + userOffsetMs);
-    p.tickShiftMs = tickLeadMs + p.pictureDelayMs - userOffsetMs - delay;
+    p.soundDelayMs = std::max(backendDelayMs, tickLeadMs);
+    p.pictureDelayMs = std::max(0, p.soundDelayMs - tickLeadMs + userOffsetMs);
+    p.tickShiftMs = tickLeadMs + p.pictureDelayMs - userOffsetMs - p.soundDelayMs;
     return p;
 }
 

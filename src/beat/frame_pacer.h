@@ -15,6 +15,8 @@ class TickCounter;
 // what the path beyond the program adds to the sound (Bluetooth: positive) or to the picture
 // (a television: negative).
 struct AvPlan {
+    // How long after its due moment a tick is heard, before the shift.
+    int soundDelayMs = 0;
     // The picture shows each moment this much later, so that it lands when the tick is heard.
     int pictureDelayMs = 0;
     // Added to each tick's due moment: the sound waits instead.

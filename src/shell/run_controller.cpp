@@ -110,7 +110,7 @@ void RunController::openSyncDialog() {
     delete m_syncDialog.data();
     // Clicks for the moment they are heard, without the offset: the taps measure all of it.
     auto click = [this](uint32_t heardTick) {
-        const int delay = std::max(m_midi.delayMs(), BeatClock::kTickLead);
+        const int delay = planAvSync(m_midi.delayMs(), BeatClock::kTickLead, 0).soundDelayMs;
         m_tick.sendTick(false, heardTick - static_cast<uint32_t>(delay));
     };
     m_syncDialog = new frm_sync(m_counter, click, m_syncOffset, c.owner);
