@@ -8,14 +8,7 @@ BeatEngine::BeatEngine(InputsFn inputs, TempoTextFn showTempoText)
     : m_inputs(std::move(inputs)), m_showTempoText(std::move(showTempoText)) {}
 
 void BeatEngine::buildSchedule(Schedule &table) {
-    const RunInputs now = m_inputs();
-    ScheduleInput in;
-    in.tempoText = now.tempoText;
-    in.patternText = now.patternText;
-    in.fluctChecked = now.fluctChecked;
-    in.areaWidth = now.areaWidth;
-    in.areaHeight = now.areaHeight;
-    in.fluctDepth = now.fluctDepth;
+    ScheduleInput in = m_inputs();
     in.profile = &m_profile;
     in.ballWidth = m_state.ballWidth;
     const ScheduleResult r = pv2::buildSchedule(table, in);

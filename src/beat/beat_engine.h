@@ -8,21 +8,13 @@
 
 namespace pv2 {
 
-// What a schedule is built from, read afresh at each rebuild.
-struct RunInputs {
-    QString tempoText;   // the tempo box
-    QString patternText; // the pattern box
-    bool fluctChecked = false;
-    int areaWidth = 0; // the drawing area, pixels
-    int areaHeight = 0;
-    float fluctDepth = 0.2f;
-};
-
 // The run rules without widgets: owns the engine state, rebuilds the schedule from the boxes'
 // texts and takes the state through start and stop. Arming the clock is left to the caller.
 class BeatEngine {
 public:
-    using InputsFn = std::function<RunInputs()>;
+    // What a schedule is built from, read afresh at each rebuild; the engine adds its profile
+    // and the ball's width.
+    using InputsFn = std::function<ScheduleInput()>;
     // The tempo box must show this text.
     using TempoTextFn = std::function<void(const QString &)>;
 

@@ -22,9 +22,12 @@ frm_main::frm_main(const Services &services, QWidget *parent)
     : QWidget(parent), m_services(services), m_tick(services.midi, services.boxes),
       m_engine(
           [this] {
-              return RunInputs{cmb_speed->currentText(),   Text1->text(),
-                               chkVar->isChecked(),        Picture1->image().width(),
-                               Picture1->image().height(), settings().fluctDepth};
+              return ScheduleInput{.tempoText = cmb_speed->currentText(),
+                                   .patternText = Text1->text(),
+                                   .fluctChecked = chkVar->isChecked(),
+                                   .areaWidth = Picture1->image().width(),
+                                   .areaHeight = Picture1->image().height(),
+                                   .fluctDepth = settings().fluctDepth};
           },
           [this](const QString &text) { setSpeedText(text); }) {
     setWindowTitle(QStringLiteral("Pulvano2"));

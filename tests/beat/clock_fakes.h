@@ -49,7 +49,7 @@ struct ClockRig : BallView, BeatTimer {
     QString pattern = QStringLiteral("1111");
     BeatEngine engine = BeatEngine(
         [this] {
-            return RunInputs{
+            return ScheduleInput{
                 .tempoText = tempoText,
                 .patternText = pattern,
                 .fluctChecked = fluctChecked,
