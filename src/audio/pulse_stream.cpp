@@ -15,7 +15,7 @@ constexpr size_t kFrameBytes = 2 * sizeof(float);
 
 struct PulseStream::Impl {
     Callbacks callbacks;
-    std::atomic<int64_t> *underruns = nullptr;
+    std::atomic<int64_t> underruns{0};
     pa_threaded_mainloop *loop = nullptr;
     pa_context *context = nullptr;
     pa_stream *stream = nullptr;
@@ -38,7 +38,7 @@ struct PulseStream::Impl {
         static_cast<Impl *>(data)->write(s, bytes);
     }
     static void ranDry(pa_stream *, void *data) {
-        static_cast<Impl *>(data)->underruns->fetch_add(1, std::memory_order_relaxed);
+        static_cast<Impl *>(data)->underruns.fetch_add(1, std::memory_order_relaxed);
     }
 
     void write(pa_stream *s, size_t bytes) {
@@ -167,8 +167,7 @@ bool PulseStream::open(double sampleRate, int latencyFrames, Callbacks callbacks
     if (!callbacks.request || !callbacks.fill || latencyFrames <= 0 || sampleRate <= 0)
         return false;
     d.callbacks = std::move(callbacks);
-    d.underruns = &m_underruns;
-    m_underruns = 0;
+    d.underruns = 0;
     d.left.assign(kMaxFill, 0.0f);
     d.right.assign(kMaxFill, 0.0f);
     d.interleaved.assign(2 * size_t(kMaxFill), 0.0f);
@@ -194,6 +193,10 @@ void PulseStream::close() {
 
 bool PulseStream::isOpen() const {
     return m_impl->loop != nullptr;
+}
+
+int64_t PulseStream::underruns() const {
+    return m_impl->underruns.load(std::memory_order_relaxed);
 }
 
 void PulseStream::setPaused(bool paused) {

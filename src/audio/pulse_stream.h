@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -39,12 +38,11 @@ public:
     // the callbacks' included.
     void setPaused(bool paused);
     // Times the server ran out of frames while playing.
-    int64_t underruns() const { return m_underruns.load(std::memory_order_relaxed); }
+    int64_t underruns() const;
 
 private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
-    std::atomic<int64_t> m_underruns{0};
 };
 
 } // namespace pv2
