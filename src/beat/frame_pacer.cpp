@@ -37,9 +37,16 @@ void FramePacer::endStep() {
 
 void FramePacer::presentDue() {
     const uint32_t now = m_counter.now();
+    if (m_holding && tickDiff(m_holdUntil, now) <= 0)
+        m_holding = false;
     size_t n = 0;
-    while (n < m_frames.size() && tickDiff(m_frames[n].showAt, now) <= 0)
-        show(m_frames[n++]);
+    while (!m_holding && n < m_frames.size() && tickDiff(m_frames[n].showAt, now) <= 0) {
+        show(m_frames[n]);
+        if (m_frames[n++].landing) {
+            m_holding = true;
+            m_holdUntil = now + static_cast<uint32_t>(kLandingHoldMs);
+        }
+    }
     m_frames.erase(m_frames.begin(), m_frames.begin() + static_cast<std::ptrdiff_t>(n));
     armFor(now);
 }
@@ -48,11 +55,13 @@ void FramePacer::flush() {
     for (const Frame &f : m_frames)
         show(f);
     m_frames.clear();
+    m_holding = false;
     m_timer.stop();
 }
 
 // Only a landing wakes the pacer at its moment: flight frames wait for the next step, a period
-// apart anyway, so that a waiting picture costs no wake-up of its own.
+// apart anyway, so that a waiting picture costs no wake-up of its own. A held landing wakes it
+// once more when the hold ends if a landing waits behind it.
 void FramePacer::armFor(uint32_t now) {
     const auto landing =
         std::find_if(m_frames.begin(), m_frames.end(), [](const Frame &f) { return f.landing; });
@@ -60,7 +69,10 @@ void FramePacer::armFor(uint32_t now) {
         m_timer.stop();
         return;
     }
-    m_timer.start(std::max(0, tickDiff(landing->showAt, now)));
+    int wait = tickDiff(landing->showAt, now);
+    if (m_holding)
+        wait = std::max(wait, tickDiff(m_holdUntil, now));
+    m_timer.start(std::max(0, wait));
 }
 
 void FramePacer::show(const Frame &f) {

@@ -35,6 +35,10 @@ public:
     FramePacer(BallView &target, TickCounter &counter, BeatTimer &timer,
                std::function<void(const std::function<void()> &draw)> showFrame);
 
+    // A landing stays at least one refresh of a 60 Hz display before the flight goes on: the
+    // next flight frame may be due a fraction of a millisecond after it.
+    static constexpr int kLandingHoldMs = 17;
+
     void setDelay(int ms) { m_delay = ms; }
     int delay() const { return m_delay; }
 
@@ -78,6 +82,8 @@ private:
     std::function<void(const std::function<void()> &)> m_showFrame;
     int m_delay = 0;
     bool m_inStep = false;
+    bool m_holding = false;
+    uint32_t m_holdUntil = 0;
     Frame m_current;
     std::vector<Frame> m_frames; // in order of their steps
 };

@@ -114,11 +114,18 @@ TEST(FramePacer, LandingsShowAtTheirBeatAndEverythingWaitsThePictureDelay) {
             const uint32_t start = r.counter.now();
             r.run(4000, period, period / 2);
             const int floor = r.height - r.st.ballHeight;
-            // Landings: the ball on the floor at a beat's spot, at start + n * 500 + delay.
+            // Landings: the ball on the floor at a beat's spot, at start + n * 500 + delay; each
+            // stays long enough for a display to show it.
             std::vector<uint32_t> landings;
-            for (size_t i = 0; i < r.shown.size(); ++i)
-                if (r.shown[i].y == floor && (i == 0 || r.shown[i - 1].y != floor))
-                    landings.push_back(r.shown[i].at);
+            for (size_t i = 0; i < r.shown.size(); ++i) {
+                if (r.shown[i].y != floor || (i > 0 && r.shown[i - 1].y == floor))
+                    continue;
+                landings.push_back(r.shown[i].at);
+                if (i + 1 < r.shown.size())
+                    EXPECT_GE(tickDiff(r.shown[i + 1].at, r.shown[i].at),
+                              FramePacer::kLandingHoldMs)
+                        << delay << " " << period << " " << i;
+            }
             ASSERT_GE(landings.size(), 7u) << delay << " " << period;
             for (size_t k = 0; k < landings.size(); ++k)
                 EXPECT_EQ(tickDiff(landings[k], start), int32_t(500 * (k + 1) + delay))

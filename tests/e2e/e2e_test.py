@@ -330,7 +330,9 @@ class E2ETest(unittest.TestCase):
         finally:
             watcher.close()
         time.sleep(0.3)
-        self.assertGreaterEqual(len(landed), 8, f"{len(landed)} landings seen")
+        self.assertGreaterEqual(len(landed), 8, f"{len(landed)} landings seen, at "
+                                + ", ".join(f"{t - since:.3f} s" for t, _ in landed)
+                                + f" after START, in {len(changes)} changes of the floor")
 
         heard_at, stray = rec.clock(settled)
         self.assertLessEqual(stray, 0.001, "the server's timing of the recording is unsteady")
