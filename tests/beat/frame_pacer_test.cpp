@@ -121,10 +121,11 @@ TEST(FramePacer, LandingsShowAtTheirBeatAndEverythingWaitsThePictureDelay) {
                 if (r.shown[i].y != floor || (i > 0 && r.shown[i - 1].y == floor))
                     continue;
                 landings.push_back(r.shown[i].at);
-                if (i + 1 < r.shown.size())
+                if (i + 1 < r.shown.size()) {
                     EXPECT_GE(tickDiff(r.shown[i + 1].at, r.shown[i].at),
                               FramePacer::kLandingHoldMs)
                         << delay << " " << period << " " << i;
+                }
             }
             ASSERT_GE(landings.size(), 7u) << delay << " " << period;
             for (size_t k = 0; k < landings.size(); ++k)
