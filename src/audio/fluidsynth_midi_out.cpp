@@ -81,6 +81,7 @@ struct FluidSynthMidiOut::Impl {
     struct Voice {
         const Tick *tick;
         int64_t start;
+        float gain;
     };
 
     Options options;
@@ -355,7 +356,7 @@ bool FluidSynthMidiOut::Impl::placeTick(const TimedMessageQueue::Placed &p, int6
         return false;
     if (noteOff)
         return renderedOn[index];
-    renderedOn[index] = ticksMatch && velocity == kTickVelocity;
+    renderedOn[index] = ticksMatch;
     if (!renderedOn[index])
         return false;
     if (voiceCount == voices.size()) {
@@ -363,7 +364,9 @@ bool FluidSynthMidiOut::Impl::placeTick(const TimedMessageQueue::Placed &p, int6
         std::move(voices.begin() + 1, voices.end(), voices.begin());
         --voiceCount;
     }
-    voices[voiceCount++] = {&ticks[index], first + p.offset};
+    // A softer tick is its rendering scaled: the ticks' volume, not another timbre.
+    voices[voiceCount++] = {&ticks[index], first + p.offset,
+                            static_cast<float>(velocity) / static_cast<float>(kTickVelocity)};
     ++ticksPlaced;
     return true;
 }
@@ -387,8 +390,8 @@ void FluidSynthMidiOut::Impl::mixVoices(float *left, float *right, int64_t first
         const int64_t from = std::max(first, v.start);
         const int64_t to = std::min(first + frames, v.start + length);
         for (int64_t f = from; f < to; ++f) {
-            left[f - first] += v.tick->left[static_cast<size_t>(f - v.start)];
-            right[f - first] += v.tick->right[static_cast<size_t>(f - v.start)];
+            left[f - first] += v.gain * v.tick->left[static_cast<size_t>(f - v.start)];
+            right[f - first] += v.gain * v.tick->right[static_cast<size_t>(f - v.start)];
         }
         if (v.start + length > first + frames)
             voices[kept++] = v;

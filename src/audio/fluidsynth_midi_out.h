@@ -46,8 +46,9 @@ public:
         // tick lead cannot cover, so this only buys safety on a busy machine, and every halving
         // doubles the server's wake-ups.
         int streamLatencyMs = 50;
-        // Percussion notes (channel 10, full velocity) rendered once at open and placed on their
-        // exact frame; others wait for the synthesizer's next block. Given by the owner, from
+        // Percussion notes (channel 10) rendered once at full velocity at open and placed on
+        // their exact frame, scaled by their velocity; others wait for the synthesizer's next
+        // block. Given by the owner, from
         // the notes the tick sound plays.
         std::vector<int> tickNotes;
         // The output pauses this long after the last sound has died away, and wakes with the

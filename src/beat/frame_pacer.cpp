@@ -122,6 +122,8 @@ void FramePacer::setBackground(uint32_t bgr) {
     add({Op::Background, 0, 0, bgr});
 }
 void FramePacer::drawBall(int x, int y) {
+    if (m_inStep && m_hidden)
+        return;
     add({Op::Ball, x, y, 0});
 }
 void FramePacer::drawGuideLine() {
@@ -135,6 +137,7 @@ void FramePacer::landingAt(uint32_t tick) {
         return;
     m_current.showAt = tick + static_cast<uint32_t>(m_delay);
     m_current.landing = true;
+    m_hidden = m_hideNext;
 }
 
 } // namespace pv2

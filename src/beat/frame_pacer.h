@@ -40,6 +40,10 @@ public:
     static constexpr int kLandingHoldMs = 17;
 
     void setDelay(int ms) { m_delay = ms; }
+    // From the next landing on, the clock's ball is left out of the frames (a silent bar the
+    // player keeps time through alone), or drawn again; the flight before it keeps its ball.
+    void hideBallFromNextLanding(bool hide) { m_hideNext = hide; }
+    void showBall() { m_hidden = m_hideNext = false; }
     int delay() const { return m_delay; }
 
     // Around one step of the clock.
@@ -83,6 +87,7 @@ private:
     int m_delay = 0;
     bool m_inStep = false;
     bool m_holding = false;
+    bool m_hidden = false, m_hideNext = false;
     uint32_t m_holdUntil = 0;
     Frame m_current;
     std::vector<Frame> m_frames; // in order of their steps

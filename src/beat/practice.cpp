@@ -131,11 +131,12 @@ QString practiceSummary(const PracticeSettings &p) {
     return QStringLiteral("練習 ") + parts.join(QLatin1Char(' '));
 }
 
-PracticeRun::PracticeRun(const PracticeSettings &p, int startTempo, uint32_t seed)
-    : m_p(p.clamped()), m_startTempo(startTempo), m_seed(seed), m_bar(barState(0)) {}
+PracticeRun::PracticeRun(const PracticeSettings &p, int startTempo, uint32_t seed, bool leadIn)
+    : m_p(p.clamped()), m_startTempo(startTempo), m_seed(seed),
+      m_firstPlayed(m_p.countInBars + (leadIn ? 1 : 0)), m_bar(barState(0)) {}
 
 bool PracticeRun::muted(int b) const {
-    const int played = b - m_p.countInBars; // bars of the pattern; the first always sounds
+    const int played = b - m_firstPlayed; // bars of the pattern; the first always sounds
     if (played <= 0)
         return false;
     switch (m_p.mute) {
@@ -159,11 +160,11 @@ bool PracticeRun::muted(int b) const {
 
 PracticeRun::BarStart PracticeRun::barState(int b) const {
     BarStart s;
-    s.countIn = b < m_p.countInBars;
+    s.countIn = m_p.countInBars > 0 && b < m_firstPlayed;
     s.muted = muted(b);
     s.showBall = !(s.muted && m_p.hideBall);
     s.tempo = m_startTempo;
-    const int played = b - m_p.countInBars;
+    const int played = b - m_firstPlayed;
     if (m_p.ladderStep != 0 && played > 0) {
         const int t = m_startTempo + m_p.ladderStep * (played / m_p.ladderEvery);
         // Up to the target and no further; a target on the wrong side holds the start.

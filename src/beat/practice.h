@@ -39,7 +39,9 @@ QString withPracticeToken(const QString &line, const PracticeSettings &p);
 QString practiceSummary(const PracticeSettings &p);
 
 // The rules of one run, counted in bars from START: bar 0 runs from START to the first bar
-// line. Widget-free and clock-free: the caller says when beats land.
+// line. A run started on the bar's last spot (START itself) has a lead-in there, which counts
+// in with the bars after it; one started on the first spot counts in from there. Widget-free
+// and clock-free: the caller says when beats land.
 class PracticeRun {
 public:
     struct Tick {
@@ -54,7 +56,7 @@ public:
     };
 
     // seed decides which bars a chance mutes, the same for the tick and the landing.
-    PracticeRun(const PracticeSettings &p, int startTempo, uint32_t seed = 0);
+    PracticeRun(const PracticeSettings &p, int startTempo, uint32_t seed = 0, bool leadIn = false);
 
     // The tick for the landing ahead; barLine when that landing is the first spot.
     Tick tick(bool barLine, bool downbeat) const;
@@ -72,6 +74,7 @@ private:
     PracticeSettings m_p;
     int m_startTempo;
     uint32_t m_seed;
+    int m_firstPlayed; // the first bar of the pattern itself
     int m_bars = 0;
     BarStart m_bar;
 };

@@ -15,18 +15,40 @@ UserSettings::UserSettings(const QString &iniPath)
 
 UserSettings::~UserSettings() = default;
 
-int UserSettings::syncOffsetMs() const {
+// Missing or unreadable gives the fallback; out of range is clamped.
+int UserSettings::number(const char *key, int lo, int hi, int fallback) const {
     bool ok = false;
-    const qlonglong v = m_settings->value(QLatin1String(kSyncOffsetKey)).toLongLong(&ok);
-    if (!ok)
-        return 0;
-    const qlonglong limit = kSyncOffsetLimitMs;
-    return int(std::clamp(v, -limit, limit));
+    const qlonglong v = m_settings->value(QLatin1String(key)).toLongLong(&ok);
+    return ok ? int(std::clamp<qlonglong>(v, lo, hi)) : fallback;
+}
+
+void UserSettings::setNumber(const char *key, int value) {
+    m_settings->setValue(QLatin1String(key), value);
+    m_settings->sync();
+}
+
+int UserSettings::syncOffsetMs() const {
+    return number(kSyncOffsetKey, -kSyncOffsetLimitMs, kSyncOffsetLimitMs, 0);
 }
 
 void UserSettings::setSyncOffsetMs(int ms) {
-    m_settings->setValue(QLatin1String(kSyncOffsetKey), clampSyncOffsetMs(ms));
-    m_settings->sync();
+    setNumber(kSyncOffsetKey, clampSyncOffsetMs(ms));
+}
+
+int UserSettings::tickVolumePercent() const {
+    return number(kTickVolumeKey, 0, 100, 100);
+}
+
+void UserSettings::setTickVolumePercent(int percent) {
+    setNumber(kTickVolumeKey, std::clamp(percent, 0, 100));
+}
+
+int UserSettings::tickPair() const {
+    return number(kTickPairKey, 0, 1000, 0);
+}
+
+void UserSettings::setTickPair(int index) {
+    setNumber(kTickPairKey, std::max(0, index));
 }
 
 } // namespace pv2

@@ -31,9 +31,20 @@ public:
     // Clamped, and written at once.
     void setSyncOffsetMs(int ms);
 
+    // The ticks' volume, 0 to 100 (default 100), and which pair of notes they play (default 0).
+    int tickVolumePercent() const;
+    void setTickVolumePercent(int percent);
+    int tickPair() const;
+    void setTickPair(int index);
+
     static constexpr const char *kSyncOffsetKey = "sync/offsetMs";
+    static constexpr const char *kTickVolumeKey = "tick/volumePercent";
+    static constexpr const char *kTickPairKey = "tick/pair";
 
 private:
+    int number(const char *key, int lo, int hi, int fallback) const;
+    void setNumber(const char *key, int value);
+
     std::unique_ptr<QSettings> m_settings;
 };
 

@@ -28,6 +28,14 @@ BeatDisplay::BeatDisplay(const Controls &controls, EngineState &state, TickCount
 
 BeatDisplay::~BeatDisplay() = default;
 
+void BeatDisplay::setPracticeStatus(const QString &status, bool countIn) {
+    if (status == m_practiceStatus && countIn == m_countIn)
+        return;
+    m_practiceStatus = status;
+    m_countIn = countIn;
+    B_Disp();
+}
+
 void BeatDisplay::presentFrames() {
     m_pacer->presentDue();
 }
@@ -57,13 +65,22 @@ void BeatDisplay::B_Disp() {
     m_drawFont.setPointSize(numbers ? 30 : 18);
     QPainter p(&row->image());
     p.setFont(m_drawFont);
-    p.setPen(row->palette().color(QPalette::WindowText));
+    p.setPen(m_countIn ? QColor(230, 120, 0) : row->palette().color(QPalette::WindowText));
     const QFontMetricsF fm(m_drawFont, &row->image());
     const auto labels =
         beatLabels(st.beats, st.beatsPerBar, numbers, fm.horizontalAdvance(QStringLiteral("3")),
                    fm.horizontalAdvance(QStringLiteral("●")), st.ballWidth, m_digitStart);
     for (const auto &l : labels)
         p.drawText(QPointF(l.x, fm.ascent()), l.text);
+    if (!m_practiceStatus.isEmpty()) {
+        QFont small = m_drawFont;
+        small.setBold(false);
+        small.setPointSize(8);
+        p.setFont(small);
+        p.setPen(Qt::gray);
+        const QRect area = row->image().rect().adjusted(0, 0, -3, -1);
+        p.drawText(area, Qt::AlignRight | Qt::AlignBottom, m_practiceStatus);
+    }
     p.end();
     row->markDrawn(row->image().rect());
 }

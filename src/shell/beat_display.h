@@ -43,6 +43,9 @@ public:
     const std::array<int16_t, 31> &digitStart() const { return m_digitStart; }
     FramePacer &pacer() { return *m_pacer; }
     void presentFrames();
+    // While practice is on: a few words at the row's corner, and the marks in another colour
+    // during a count-in.
+    void setPracticeStatus(const QString &status, bool countIn);
 
     int areaHeight() const override;
     void clearArea() override;
@@ -57,6 +60,8 @@ private:
     QImage m_ball;
     QFont m_drawFont;
     QString m_memo;
+    QString m_practiceStatus;
+    bool m_countIn = false;
     std::array<int16_t, 31> m_digitStart{};
     std::unique_ptr<BeatTimer> m_shot;
     std::unique_ptr<FramePacer> m_pacer;

@@ -43,7 +43,8 @@ frm_main::frm_main(const Services &services, QWidget *parent)
         RunController::Parts{
             m_engine, *m_display, m_tick, m_services.counter, m_services.midi, m_services.random,
             m_services.settingsFile, [this] { return int(settings().timerInterval); },
-            [this] { return chkVar->isChecked(); }, [this] { return BGdisp->isChecked(); }});
+            [this] { return chkVar->isChecked(); }, [this] { return BGdisp->isChecked(); },
+            [this](const QString &text) { setSpeedText(text); }});
     m_tempo = std::make_unique<TempoBox>(TempoBox::Controls{cmb_speed, btn_tap, btn_start},
                                          m_engine, m_services.counter);
     m_pattern =
@@ -73,6 +74,8 @@ frm_main::~frm_main() {
 void frm_main::wire() {
     picture_menu->addAction(QStringLiteral("音と表示のずれ(&Z)...\tF9"), m_run.get(),
                             &RunController::openSyncDialog);
+    picture_menu->addAction(QStringLiteral("練習(&R)...\tF10"), m_run.get(),
+                            &RunController::openPracticeDialog);
     connect(Picture1, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &at) { picture_menu->popup(Picture1->mapToGlobal(at)); });
     connect(btn_end, &QPushButton::clicked, this, &frm_main::btn_end_Click);
@@ -102,6 +105,9 @@ void frm_main::wire() {
     m_keys.on(KeyCommand::TempoUp, [this] { m_tempo->tempoStep(true); });
     m_keys.on(KeyCommand::SoundToggle, [this] { soundToggle(); });
     m_keys.on(KeyCommand::SyncOffset, [this] { m_run->openSyncDialog(); });
+    m_keys.on(KeyCommand::Practice, [this] { m_run->openPracticeDialog(); });
+    m_keys.on(KeyCommand::VolumeDown, [this] { m_run->stepVolume(false); });
+    m_keys.on(KeyCommand::VolumeUp, [this] { m_run->stepVolume(true); });
     m_keys.ownKeys(cmb_speed, [this](QKeyEvent *e) { return m_tempo->keyPress(e); });
     m_keys.ownKeys(Text1, [this](QKeyEvent *e) { return m_pattern->keyPress(e); });
     m_keys.ownKeys(menu1, [this](QKeyEvent *e) { return m_presets->keyPress(e); });

@@ -44,6 +44,12 @@ int virtualKeyOf(const QKeyEvent &e, NativeKeys native) {
         return keypad ? vk::NumpadSlash : vk::Slash; // only the main keyboard's slash taps
     case Qt::Key_Question:
         return vk::Slash;
+    case Qt::Key_Minus:
+    case Qt::Key_Underscore:
+        return keypad ? vk::NumpadMinus : vk::Minus;
+    case Qt::Key_Plus:
+    case Qt::Key_Equal:
+        return keypad ? vk::NumpadPlus : vk::Plus;
     case Qt::Key_Return:
     case Qt::Key_Enter:
         return vk::Return;

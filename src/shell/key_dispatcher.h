@@ -29,8 +29,10 @@ inline constexpr int Digit0 = '0', Digit1 = '1', Digit6 = '6';
 inline constexpr int A = 'A', B = 'B', M = 'M', P = 'P', S = 'S', T = 'T';
 inline constexpr int Numpad0 = 96, NumpadSlash = 111;
 inline constexpr int F1 = 112, F2 = 113, F3 = 114, F4 = 115, F5 = 116, F6 = 117, F7 = 118, F8 = 119,
-                     F9 = 120;
-inline constexpr int Slash = 191; // the main keyboard's slash and question mark
+                     F9 = 120, F10 = 121;
+inline constexpr int NumpadPlus = 107, NumpadMinus = 109;
+inline constexpr int Plus = 187, Minus = 189; // the main keyboard's "=+" and "-" keys
+inline constexpr int Slash = 191;             // the main keyboard's slash and question mark
 inline constexpr int None = 255;
 } // namespace vk
 
@@ -49,6 +51,9 @@ enum class KeyCommand {
     TempoUp,
     SoundToggle,
     SyncOffset,
+    Practice,
+    VolumeDown,
+    VolumeUp,
     Count
 };
 
@@ -81,6 +86,11 @@ inline constexpr KeyBinding kKeyTable[] = {
     {vk::F7, KeyCommand::TempoUp},
     {vk::F8, KeyCommand::SoundToggle},
     {vk::F9, KeyCommand::SyncOffset},
+    {vk::F10, KeyCommand::Practice},
+    {vk::Minus, KeyCommand::VolumeDown},
+    {vk::NumpadMinus, KeyCommand::VolumeDown},
+    {vk::Plus, KeyCommand::VolumeUp},
+    {vk::NumpadPlus, KeyCommand::VolumeUp},
 };
 
 // Key preview: sees every key press of the window's controls first. Controls with keys of their

@@ -17,7 +17,7 @@ int main(int argc, char **argv) {
 
     pv2::SteadyTickCounter counter;
     pv2::FluidSynthMidiOut::Options sound;
-    sound.tickNotes = {pv2::TickSound::kOrdinaryNote, pv2::TickSound::kDownbeatNote};
+    sound.tickNotes = pv2::TickSound::allNotes();
     pv2::FluidSynthMidiOut midi(sound);
     pv2::QtMessageBoxes boxes;
     pv2::DesktopHelpViewer help;

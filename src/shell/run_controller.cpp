@@ -22,9 +22,21 @@ RunController::RunController(const Controls &controls, const Parts &parts)
       m_userSettings(parts.settingsFile.isEmpty() ? UserSettings()
                                                   : UserSettings(parts.settingsFile)) {
     m_syncOffset = m_userSettings.syncOffsetMs();
+    m_tick.setVolumePercent(m_userSettings.tickVolumePercent());
+    m_tick.setPair(m_userSettings.tickPair());
+    m_setTempoText = parts.setTempoText;
     m_clock = std::make_unique<BeatClock>(
         m_engine.state(), m_counter, m_display.pacer(), *m_timer, parts.random,
         [this](bool downbeat, uint32_t due) {
+            if (m_practiceRun) {
+                // The landing ahead is on the first spot: a bar line.
+                const EngineState &st = m_engine.state();
+                const PracticeRun::Tick t =
+                    m_practiceRun->tick(st.curBeat + 1 >= st.beatsPerBar, downbeat);
+                if (!t.sound)
+                    return;
+                downbeat = t.downbeatSound;
+            }
             m_tick.sendTick(downbeat, due + static_cast<uint32_t>(m_avPlan.tickShiftMs));
         },
         parts.fluctChecked, parts.upbeatColouring);
@@ -35,6 +47,7 @@ RunController::RunController(const Controls &controls, const Parts &parts)
 
 RunController::~RunController() {
     delete m_syncDialog.data();
+    delete m_practiceDialog.data();
 }
 
 void RunController::btn_start_Click() {
@@ -47,6 +60,8 @@ void RunController::btn_start_Click() {
         armBeatTimer();
     } else {
         m_engine.requestStop();
+        // The ball rests where the run stops, even in a silent bar.
+        m_display.pacer().hideBallFromNextLanding(false);
         c.btn_start->setFocus();
         c.btn_start->setText(QStringLiteral("START"));
     }
@@ -68,9 +83,14 @@ void RunController::btn_start_KeyDown(int keyCode) {
 
 void RunController::beatTimerFired() {
     FramePacer &pacer = m_display.pacer();
+    const uint32_t beatStart = m_engine.state().beatStartTick;
     pacer.beginStep();
     m_clock->onTimer();
     pacer.endStep();
+    if (m_practiceRun && m_engine.state().beatStartTick != beatStart)
+        practiceLanding();
+    if (m_practiceRun && !c.beat_timer->isActive())
+        endPractice();
     armLanding();
 }
 
@@ -93,6 +113,7 @@ void RunController::armBeatTimer() {
     m_display.pacer().flush();
     applyAvPlan();
     m_clock->armBeatTimer(period);
+    startPractice();
     armLanding();
 }
 
@@ -120,6 +141,99 @@ void RunController::openSyncDialog() {
         applyAvPlan();
     });
     m_syncDialog->openModal();
+}
+
+} // namespace pv2
+
+namespace pv2 {
+
+void RunController::setPractice(const PracticeSettings &p) {
+    m_practice = p.clamped();
+    showPracticeStatus();
+}
+
+void RunController::showPracticeStatus() {
+    if (!m_practice.on) {
+        m_display.setPracticeStatus(QString(), false);
+        return;
+    }
+    QString status = practiceSummary(m_practice);
+    bool countIn = false;
+    if (m_practiceRun) {
+        const PracticeRun::BarStart &bar = m_practiceRun->bar();
+        countIn = bar.countIn;
+        status += QStringLiteral(" | %1").arg(
+            countIn ? QStringLiteral("カウント")
+                    : (bar.muted ? QStringLiteral("無音") : QStringLiteral("演奏")));
+    }
+    m_display.setPracticeStatus(status, countIn);
+}
+
+void RunController::startPractice() {
+    endPractice();
+    if (!m_practice.on)
+        return;
+    const EngineState &st = m_engine.state();
+    m_startTempo = st.tempo;
+    m_runStart = st.beatStartTick;
+    // Resting on the last spot, the first landing is already the bar line.
+    m_practiceRun.emplace(m_practice, st.tempo, m_counter.now(), st.curBeat >= st.beatsPerBar - 1);
+    showPracticeStatus();
+}
+
+// After each landing: the bar it begins, and what the bar line ahead brings.
+void RunController::practiceLanding() {
+    EngineState &st = m_engine.state();
+    m_practiceRun->land(st.curBeat == 0);
+    showPracticeStatus();
+    if (st.curBeat + 1 < st.beatsPerBar || st.stopRequested)
+        return;
+    const PracticeRun::BarStart next = m_practiceRun->barState(m_practiceRun->barIndex() + 1);
+    m_display.pacer().hideBallFromNextLanding(!next.showBall);
+    // A new tempo is built now and taken on at the bar line.
+    if (next.tempo != st.tempo && m_setTempoText) {
+        m_setTempoText(QString::number(next.tempo));
+        m_engine.applyTempo();
+    }
+    if (m_practiceRun->stopsAt(tickDiff(m_clock->nextBeatAt(), m_runStart)))
+        btn_start_Click();
+}
+
+void RunController::endPractice() {
+    if (!m_practiceRun)
+        return;
+    m_practiceRun.reset();
+    m_display.pacer().showBall();
+    // The ladder climbed for this run; the next starts where this one did.
+    if (m_practice.ladderStep != 0 && m_setTempoText && m_engine.isStopped())
+        m_setTempoText(QString::number(m_startTempo));
+    showPracticeStatus();
+}
+
+void RunController::setTickVolumeAndPair(int percent, int pair) {
+    m_tick.setVolumePercent(percent);
+    m_tick.setPair(pair);
+    m_userSettings.setTickVolumePercent(m_tick.volumePercent());
+    m_userSettings.setTickPair(m_tick.pair());
+}
+
+void RunController::stepVolume(bool up) {
+    setTickVolumeAndPair(m_tick.volumePercent() + (up ? 10 : -10), m_tick.pair());
+}
+
+void RunController::openPracticeDialog() {
+    delete m_practiceDialog.data();
+    QStringList names;
+    for (const TickSound::Pair &p : TickSound::kPairs)
+        names << QString::fromUtf8(p.name);
+    m_practiceDialog =
+        new frm_practice({m_practice, m_tick.volumePercent(), m_tick.pair()}, names, c.owner);
+    connect(m_practiceDialog, &frm_practice::valuesAccepted, this,
+            [this](const frm_practice::Values &v) {
+                setPractice(v.practice);
+                setTickVolumeAndPair(v.volumePercent, v.pair);
+            });
+    m_practiceDialog->openModal();
 }
 
 } // namespace pv2

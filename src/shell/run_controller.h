@@ -2,6 +2,8 @@
 
 #include "beat/beat_clock.h"
 #include "beat/frame_pacer.h"
+#include "beat/practice.h"
+#include "dialogs/frm_practice.h"
 #include "dialogs/frm_sync.h"
 #include "platform/user_settings.h"
 
@@ -9,6 +11,7 @@
 #include <QPointer>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QPushButton;
 class QTimer;
@@ -44,6 +47,8 @@ public:
         std::function<int()> timerInterval;
         BeatClock::FlagFn fluctChecked;
         BeatClock::FlagFn upbeatColouring;
+        // The tempo box shows the practice ladder's tempo.
+        std::function<void(const QString &)> setTempoText;
     };
     RunController(const Controls &controls, const Parts &parts);
     ~RunController() override;
@@ -63,7 +68,22 @@ public:
     const AvPlan &avPlan() const { return m_avPlan; }
     BeatClock &clock() { return *m_clock; }
 
+    // Practice: count-in, muted bars, the tempo ladder and the timer, taken at START; the ticks'
+    // volume and pair, kept per user.
+    void setPractice(const PracticeSettings &p);
+    const PracticeSettings &practice() const { return m_practice; }
+    bool practiceRunning() const { return m_practiceRun.has_value(); }
+    void openPracticeDialog();
+    frm_practice *practiceDialog() const { return m_practiceDialog; }
+    // By ten percent.
+    void stepVolume(bool up);
+    void setTickVolumeAndPair(int percent, int pair);
+
 private:
+    void startPractice();
+    void practiceLanding();
+    void endPractice();
+    void showPracticeStatus();
     void armLanding();
     void applyAvPlan();
 
@@ -80,6 +100,12 @@ private:
     int m_syncOffset = 0;
     AvPlan m_avPlan;
     QPointer<frm_sync> m_syncDialog;
+    std::function<void(const QString &)> m_setTempoText;
+    PracticeSettings m_practice;
+    std::optional<PracticeRun> m_practiceRun;
+    uint32_t m_runStart = 0;
+    int m_startTempo = 0;
+    QPointer<frm_practice> m_practiceDialog;
 };
 
 } // namespace pv2

@@ -4,6 +4,8 @@
 #include "platform/message_boxes.h"
 
 #include <QString>
+#include <algorithm>
+#include <cmath>
 
 namespace pv2 {
 
@@ -26,10 +28,28 @@ void TickSound::openTickDevice() {
         m_midi.shortMsg(packMidi(0xC0, static_cast<uint32_t>(tickProgram)));
 }
 
+std::vector<int> TickSound::allNotes() {
+    std::vector<int> notes;
+    for (const Pair &p : kPairs)
+        for (int n : {p.ordinary, p.downbeat})
+            if (std::find(notes.begin(), notes.end(), n) == notes.end())
+                notes.push_back(n);
+    return notes;
+}
+
+void TickSound::setVolumePercent(int percent) {
+    m_volume = std::clamp(percent, 0, 100);
+}
+
+void TickSound::setPair(int index) {
+    m_pair = std::clamp(index, 0, kPairCount - 1);
+}
+
 void TickSound::sendTick(bool downbeat, uint32_t dueTick) {
-    tickNote = downbeat ? kDownbeatNote : kOrdinaryNote;
-    tickVelocity = 127;
-    if (!m_open)
+    const Pair &p = kPairs[m_pair];
+    tickNote = downbeat ? p.downbeat : p.ordinary;
+    tickVelocity = static_cast<int>(std::lround(127.0 * m_volume / 100.0));
+    if (!m_open || tickVelocity == 0)
         return;
     const auto note = static_cast<uint32_t>(tickNote);
     m_midi.shortMsgAt(packMidi(0x99, note, static_cast<uint32_t>(tickVelocity)), dueTick);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace pv2 {
 
@@ -25,6 +26,27 @@ public:
     static constexpr int kOrdinaryNote = 37;
     static constexpr int kDownbeatNote = 81;
 
+    // General MIDI percussion pairs to choose from; the first is the usual one.
+    struct Pair {
+        const char *name;
+        int ordinary, downbeat;
+    };
+    static constexpr Pair kPairs[] = {
+        {"サイドスティック / トライアングル", kOrdinaryNote, kDownbeatNote},
+        {"ウッドブロック", 77, 76},
+        {"クラベス / カウベル", 75, 56},
+        {"ハイハット / バスドラム", 42, 36},
+    };
+    static constexpr int kPairCount = static_cast<int>(sizeof(kPairs) / sizeof(kPairs[0]));
+    // Every note a pair may play: what the backend renders ahead.
+    static std::vector<int> allNotes();
+
+    // 0 to 100; 0 sends no tick at all (a note-on at velocity 0 is a note-off).
+    void setVolumePercent(int percent);
+    int volumePercent() const { return m_volume; }
+    void setPair(int index);
+    int pair() const { return m_pair; }
+
     int tickNote = kOrdinaryNote;
     int tickVelocity = 127;
     int32_t tickProgram = 20;
@@ -33,6 +55,8 @@ private:
     MidiOut &m_midi;
     MessageBoxes &m_boxes;
     bool m_open = false;
+    int m_volume = 100;
+    int m_pair = 0;
 };
 
 } // namespace pv2

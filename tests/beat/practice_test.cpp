@@ -68,19 +68,24 @@ TEST(PracticeRun, EachBarIsCountedInPlayedOrMutedAtItsLadderTempo) {
 TEST(PracticeRun, TicksFollowTheBarOfTheirLanding) {
     PracticeSettings p = practice(1, Mute::Bars, 1, 1);
     p.hideBall = true;
-    PracticeRun run(p, 120);
-    // "1111" from START: landings on spots 1, 2, 3, then the bar line on 0.
-    std::string heard;
-    for (int beat = 0; beat < 16; ++beat) {
-        const bool barLine = beat % 4 == 3;
-        const PracticeRun::Tick t = run.tick(barLine, barLine);
-        heard += !t.sound ? '.' : (t.downbeatSound ? 'D' : 'o');
-        const PracticeRun::BarStart &s = run.land(barLine);
-        EXPECT_EQ(s.showBall, !s.muted) << beat;
+    // "1111" from its first spot (landings 1, 2, 3, then the bar line on 0), and from START,
+    // whose lead-in from the last spot lands on the bar line at once.
+    struct Case {
+        int startSpot;
+        const char *heard;
+    } cases[] = {{0, "DDDDooo....Dooo."}, {3, "DDDDDooo....Dooo"}};
+    for (const Case &c : cases) {
+        PracticeRun run(p, 120, 0, c.startSpot == 3);
+        std::string heard;
+        for (int beat = c.startSpot + 1; beat <= c.startSpot + 16; ++beat) {
+            const bool barLine = beat % 4 == 0;
+            const PracticeRun::Tick t = run.tick(barLine, barLine);
+            heard += !t.sound ? '.' : (t.downbeatSound ? 'D' : 'o');
+            const PracticeRun::BarStart &s = run.land(barLine);
+            EXPECT_EQ(s.showBall, !s.muted) << beat;
+        }
+        EXPECT_EQ(heard, c.heard) << c.startSpot;
     }
-    // Count-in: three counts (the START is the first); bar 1 plays, bar 2 is silent, bar 3 plays.
-    EXPECT_EQ(heard, "DDDDooo....Dooo.");
-    EXPECT_EQ(run.barIndex(), 4);
 }
 
 TEST(PracticeRun, AChanceMutesAboutItsShareButNeverTheFirstBarAndTicksAgreeWithLandings) {

@@ -27,6 +27,16 @@ TEST(UserSettings, OffsetRoundTripsClampedAndUnreadableIsZero) {
         EXPECT_EQ(UserSettings(path).syncOffsetMs(), out) << text;
     }
 
+    // The ticks' volume and pair: defaults when missing, clamped when out of range.
+    EXPECT_EQ(UserSettings(path).tickVolumePercent(), 100);
+    EXPECT_EQ(UserSettings(path).tickPair(), 0);
+    UserSettings(path).setTickVolumePercent(140);
+    UserSettings(path).setTickPair(3);
+    EXPECT_EQ(UserSettings(path).tickVolumePercent(), 100);
+    EXPECT_EQ(UserSettings(path).tickPair(), 3);
+    UserSettings(path).setTickVolumePercent(-5);
+    EXPECT_EQ(UserSettings(path).tickVolumePercent(), 0);
+
 #ifndef Q_OS_WIN // elsewhere the desktop's place is a file that setPath can move
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
     UserSettings().setSyncOffsetMs(-64);
