@@ -108,6 +108,8 @@ frm_save::frm_save(const SaveSnapshot &snapshot, FileAccess &files, QString path
     chkD->setGeometry(twipsRect(3240, 840, 1455, 255));
     chkF = new QCheckBox(QStringLiteral("Fluctuation"), this);
     chkF->setGeometry(twipsRect(4320, 480, 1335, 255));
+    chkP = new QCheckBox(QStringLiteral("Practice"), this);
+    chkP->setGeometry(twipsRect(4320, 840, 1335, 255));
     Label1 = new QLabel(QStringLiteral("Title"), this);
     Label1->move(twipsRect(360, 1920, 0, 0).topLeft());
     Label1->setFont(designFont("MS PGothic", 15.75));
@@ -124,7 +126,7 @@ frm_save::frm_save(const SaveSnapshot &snapshot, FileAccess &files, QString path
     Label4->adjustSize();
 
     QWidget *order[] = {title, memo, btn_save, btn_cancel, beat, tempo,
-                        chkS,  chkA, chkG,     chkD,       chkF};
+                        chkS,  chkA, chkG,     chkD,       chkF, chkP};
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
 
@@ -145,11 +147,18 @@ frm_save::frm_save(const SaveSnapshot &snapshot, FileAccess &files, QString path
         m_boxes.show(QStringLiteral("ファイルへの書き込みができません。キャンセルしてください"));
 }
 
+void frm_save::offerPractice(const PracticeSettings &p) {
+    m_practice = p;
+    chkP->setChecked(p.on);
+}
+
 void frm_save::btn_save_Click() {
     QString tempoText = tempo->text();
-    const QString line = composePresetLine(title->text(), beat->text(), tempoText,
-                                           chkS->isChecked(), chkA->isChecked(), chkD->isChecked(),
-                                           chkG->isChecked(), chkF->isChecked(), memo->text());
+    QString line = composePresetLine(title->text(), beat->text(), tempoText, chkS->isChecked(),
+                                     chkA->isChecked(), chkD->isChecked(), chkG->isChecked(),
+                                     chkF->isChecked(), memo->text());
+    if (chkP->isChecked())
+        line = withPracticeToken(line, m_practice);
     if (tempoText != tempo->text())
         tempo->setText(tempoText);
     if (appendPresetLine(m_files, m_path, line) != AppendResult::Ok) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "beat/practice.h"
+
 #include <QDateTime>
 #include <QLocale>
 #include <QWidget>
@@ -45,12 +47,15 @@ public:
     QCheckBox *chkG = nullptr;
     QCheckBox *chkD = nullptr;
     QCheckBox *chkF = nullptr;
+    QCheckBox *chkP = nullptr;
     QLabel *Label1 = nullptr;
     QLabel *Label2 = nullptr;
     QLabel *Label3 = nullptr;
     QLabel *Label4 = nullptr;
 
     void btn_save_Click();
+    // The practice settings, offered for the line (and ticked when on).
+    void offerPractice(const PracticeSettings &p);
 
     // Numeric date, a blank, the time to the second; midnight gives the date alone.
     static QString dateTimeText(const QDateTime &dt, const QLocale &loc = QLocale::system());
@@ -60,6 +65,7 @@ private:
     QString m_path;
     MessageBoxes &m_boxes;
     std::function<void()> m_onSaved;
+    PracticeSettings m_practice;
 };
 
 } // namespace pv2

@@ -72,6 +72,8 @@ PresetRecord setParm(const QString &line) {
     p.title = trimSpaces(getParm(line, QStringLiteral(R"(^(.+)parm=)")));
     p.memo = trimSpaces(getParm(line, QStringLiteral(R"(memo=(.+))")));
     p.parm = getParm(line, QStringLiteral(R"(parm=\(([\d ]+-*)\))"));
+    p.practice = getParm(line.left(line.indexOf(QStringLiteral("memo="))),
+                         QStringLiteral(R"((practice=\([^()]*\)))"));
     return p;
 }
 

@@ -11,6 +11,8 @@ namespace pv2 {
 
 struct PresetRecord {
     QString title, parm, m, s, a, g, d, f, memo;
+    // The line's "practice=(...)" token before its memo, as written; empty without one.
+    QString practice;
 };
 
 // Title of a separator entry, also its list text.

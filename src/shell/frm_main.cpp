@@ -54,7 +54,9 @@ frm_main::frm_main(const Services &services, QWidget *parent)
         PresetMenu::Controls{menu1, btn_save, btn_reload, btn_start, Text1, cmb_speed, sound_switch,
                              BGdisp, chkBmark, chkVar, L3check},
         PresetMenu::Parts{m_engine, *m_display, *m_tempo, m_services.files, m_services.boxes,
-                          m_services.workDir});
+                          m_services.workDir,
+                          [this](const QString &token) { applyPresetPractice(token); },
+                          [this] { return m_run->practice(); }});
     wire();
     Form_Load();
     btn_start->setFocus();
@@ -156,6 +158,14 @@ void frm_main::changeEvent(QEvent *event) {
     // Restoring from minimised may not resize; run a full pass all the same.
     if (event->type() == QEvent::WindowStateChange && m_shownOnce && !isMinimized())
         Form_Resize();
+}
+
+// A preset with practice settings turns practice on with them; one without turns it off and
+// keeps the values for the Practice window.
+void frm_main::applyPresetPractice(const QString &token) {
+    PracticeSettings p = m_run->practice();
+    p.on = false;
+    m_run->setPractice(parsePracticeToken(token).value_or(p));
 }
 
 // The options' own handling sets soundOn.

@@ -145,6 +145,7 @@ private:
     void helpCommand();
     void soundToggle();
     void stopRunning();
+    void applyPresetPractice(const QString &token);
 
     Services m_services;
     TickSound m_tick;

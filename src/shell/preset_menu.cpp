@@ -27,7 +27,8 @@ QString PresetMenu::menuMissingCaption() {
 
 PresetMenu::PresetMenu(const Controls &controls, const Parts &parts)
     : c(controls), m_engine(parts.engine), m_display(parts.display), m_tempo(parts.tempo),
-      m_files(parts.files), m_boxes(parts.boxes), m_workDir(parts.workDir) {
+      m_files(parts.files), m_boxes(parts.boxes), m_workDir(parts.workDir),
+      m_applyPractice(parts.applyPractice), m_practice(parts.practice) {
     connect(c.menu1, qOverload<int>(&QComboBox::activated), this, &PresetMenu::selectPreset);
     connect(c.btn_reload, &QPushButton::clicked, this, &PresetMenu::btn_reload_Click);
     connect(c.btn_save, &QPushButton::clicked, this, &PresetMenu::btn_save_Click);
@@ -109,6 +110,8 @@ void PresetMenu::setMenuParm(int index) {
         m_display.drawL3();
     m_display.dispMemo(p.memo);
     m_display.setMemo(p.memo);
+    if (m_applyPractice)
+        m_applyPractice(p.practice);
 }
 
 void PresetMenu::selectPreset(int index) {
@@ -146,8 +149,11 @@ void PresetMenu::btn_save_Click() {
     snap.fluct = c.chkVar->isChecked();
     snap.beatNumbers = c.chkBmark->isChecked();
     snap.guideLine = c.L3check->isChecked();
+
     snap.tempo = c.cmb_speed->currentText();
     m_saveDialog = new frm_save(snap, m_files, menuPath(), m_boxes, [this] { presetsSaved(); });
+    if (m_practice)
+        m_saveDialog->offerPractice(m_practice());
     m_saveDialog->show();
 }
 

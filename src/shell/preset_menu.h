@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QPointer>
 #include <array>
+#include <functional>
 #include <vector>
 
 class QCheckBox;
@@ -48,6 +49,9 @@ public:
         FileAccess &files;
         MessageBoxes &boxes;
         QString workDir;
+        // A preset's practice token (empty: none) is applied; the current practice is saved.
+        std::function<void(const QString &token)> applyPractice;
+        std::function<PracticeSettings()> practice;
     };
     PresetMenu(const Controls &controls, const Parts &parts);
 
@@ -84,6 +88,8 @@ private:
     FileAccess &m_files;
     MessageBoxes &m_boxes;
     QString m_workDir;
+    std::function<void(const QString &)> m_applyPractice;
+    std::function<PracticeSettings()> m_practice;
     PresetSettings m_settings;
     std::vector<PresetRecord> m_presets;
     QPointer<frm_save> m_saveDialog;

@@ -224,7 +224,7 @@ TEST_F(SaveDialog, CaptionsGeometryAndTabOrder) {
     EXPECT_EQ(dlg->windowModality(), Qt::NonModal);
     const std::vector<QWidget *> expected = {dlg->title, dlg->memo,  dlg->btn_save, dlg->btn_cancel,
                                              dlg->beat,  dlg->tempo, dlg->chkS,     dlg->chkA,
-                                             dlg->chkG,  dlg->chkD,  dlg->chkF};
+                                             dlg->chkG,  dlg->chkD,  dlg->chkF,     dlg->chkP};
     EXPECT_EQ(test::tabChain(dlg->title), expected);
 }
 
