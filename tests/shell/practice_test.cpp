@@ -1,0 +1,196 @@
+#include "main_fixture.h"
+
+#include "dialogs/frm_practice.h"
+#include "shell/picture_box.h"
+
+#include <QMenu>
+#include <QSpinBox>
+
+using namespace pv2;
+using namespace pv2::test;
+
+namespace {
+
+PracticeSettings practice(int count, PracticeSettings::Mute mute = PracticeSettings::Mute::Off) {
+    PracticeSettings p;
+    p.on = true;
+    p.countInBars = count;
+    p.mute = mute;
+    p.playBars = 1;
+    p.muteBars = 1;
+    return p;
+}
+
+struct Note {
+    int note, velocity;
+    uint32_t due;
+};
+
+std::vector<Note> notesOn(const RecordingMidiOut &midi) {
+    std::vector<Note> out;
+    for (const auto &e : midi.events)
+        if ((e.packed & 0xFF) == 0x99)
+            out.push_back({int(e.packed >> 8 & 0xFF), int(e.packed >> 16 & 0xFF), e.dueTick});
+    return out;
+}
+
+} // namespace
+
+// "1111" at 80: START's lead-in lands on the bar line, and the program's first interval is
+// silent, so the count-in bar sounds three downbeat notes; then bars play and rest in turn, each
+// on the grid.
+TEST_F(MainWindowTest, CountInThenPlayedAndSilentBarsOnTheGrid) {
+    create();
+    PracticeSettings p = practice(1, PracticeSettings::Mute::Bars);
+    p.hideBall = true;
+    w->run().setPractice(p);
+    midi.clear();
+    w->btn_start_Click();
+    const uint32_t start = w->state().beatStartTick;
+    // The ball is left out in the silent bar (landings 9 to 12) only.
+    const auto ballShown = [this] {
+        const QImage &img = w->Picture1->image();
+        for (int y = 0; y < img.height(); y += 2)
+            for (int x = 0; x < img.width(); x += 2)
+                if (img.pixelColor(x, y).red() > 200 && img.pixelColor(x, y).blue() < 120)
+                    return true;
+        return false;
+    };
+    for (int beat : {7, 11, 15}) {
+        runFor(tickDiff(start + 750u * uint32_t(beat) + 300, counter.now()));
+        EXPECT_EQ(ballShown(), beat != 11) << beat;
+    }
+    runFor(tickDiff(start + 750 * 24 + 100, counter.now()));
+    std::vector<int> notes;
+    for (const Note &n : notesOn(midi))
+        notes.push_back(n.note);
+    const std::vector<int> want = {81, 81, 81, 81, 37, 37, 37, 81, 37, 37, 37, 81, 37, 37, 37};
+    EXPECT_EQ(notes, want);
+    // Beat k after START is due at start + 750 k - 50; the pattern's first downbeat is beat 5.
+    const std::vector<int> beats = {2, 3, 4, 5, 6, 7, 8, 13, 14, 15, 16, 21, 22, 23, 24};
+    const auto sent = notesOn(midi);
+    for (size_t i = 0; i < sent.size() && i < beats.size(); ++i)
+        EXPECT_EQ(sent[i].due, start + 750u * uint32_t(beats[i]) - 50) << i;
+}
+
+// The ladder changes the tempo on bar lines and the box shows it; the timer ends the run on the
+// first bar line after its minute, and the next run starts from the first tempo again.
+TEST_F(MainWindowTest, TheLadderClimbsOnBarLinesAndTheTimerStopsOnOne) {
+    create();
+    PracticeSettings p = practice(0);
+    p.ladderStep = 10;
+    p.ladderEvery = 1;
+    p.ladderTarget = 100;
+    p.timerMinutes = 1;
+    w->run().setPractice(p);
+    w->btn_start_Click();
+    const uint32_t start = w->state().beatStartTick;
+    std::vector<std::pair<int, QString>> shown; // from which landing the box shows a tempo
+    std::vector<int> intervals;
+    uint32_t lastBeat = start;
+    while (w->beat_timer->isActive() && intervals.size() < 200) {
+        fire(5);
+        if (w->state().beatStartTick == lastBeat)
+            continue;
+        intervals.push_back(tickDiff(w->state().beatStartTick, lastBeat));
+        lastBeat = w->state().beatStartTick;
+        if (w->beat_timer->isActive() &&
+            (shown.empty() || shown.back().second != w->cmb_speed->currentText()))
+            shown.emplace_back(int(intervals.size()), w->cmb_speed->currentText());
+    }
+    // Landing 1 is the first bar line; bar 2 begins at landing 5 at 90, bar 3 at landing 9 at
+    // 100, and the target holds. The box shows a tempo from the landing before its bar.
+    for (size_t i = 0; i < intervals.size(); ++i)
+        EXPECT_NEAR(intervals[i], i < 5 ? 750 : (i < 9 ? 667 : 600), 1) << i;
+    const std::vector<std::pair<int, QString>> want = {{1, "80"}, {4, "90"}, {8, "100"}};
+    EXPECT_EQ(shown, want);
+    EXPECT_FALSE(w->beat_timer->isActive());
+    EXPECT_EQ(w->state().curBeat, 0) << "rests on a bar line";
+    const int ran = tickDiff(lastBeat, start);
+    EXPECT_GE(ran, 60000);
+    EXPECT_LT(ran, 60000 + 2400) << "within a bar at 100";
+    EXPECT_EQ(w->btn_start->text(), "START");
+    EXPECT_EQ(w->cmb_speed->currentText(), "80");
+}
+
+// F10 and the drawing area's menu open the Practice window; OK applies it. The volume keys step
+// by ten percent, 0 sends nothing, and volume and pair are kept for the next start.
+TEST_F(MainWindowTest, PracticeWindowVolumeKeysAndTheUsersTickSound) {
+    create();
+    key(Qt::Key_F10);
+    frm_practice *dlg = w->run().practiceDialog();
+    ASSERT_TRUE(dlg && dlg->isVisible());
+    EXPECT_FALSE(dlg->chkOn->isChecked());
+    dlg->chkOn->setChecked(true);
+    dlg->cmbCount->setCurrentIndex(2);
+    dlg->cmbPair->setCurrentIndex(1);
+    dlg->spnVolume->setValue(50);
+    dlg->accept();
+    EXPECT_TRUE(w->run().practice().on);
+    EXPECT_EQ(w->run().practice().countInBars, 2);
+
+    w->btn_start->setFocus();
+    key(Qt::Key_Minus);
+    key(Qt::Key_Plus, Qt::KeypadModifier);
+    key(Qt::Key_Minus);
+    EXPECT_EQ(w->tickSound().volumePercent(), 40);
+    midi.clear();
+    w->tickSound().sendTick(true, 0);
+    ASSERT_EQ(notesOn(midi).size(), 1u);
+    EXPECT_EQ(notesOn(midi)[0].note, 76) << "the wood blocks' downbeat";
+    EXPECT_EQ(notesOn(midi)[0].velocity, 51);
+    for (int i = 0; i < 6; ++i)
+        key(Qt::Key_Minus);
+    midi.clear();
+    w->tickSound().sendTick(false, 0);
+    EXPECT_TRUE(midi.events.empty()) << "silent at 0 %";
+
+    w->picture_menu->actions().at(1)->trigger();
+    ASSERT_TRUE(w->run().practiceDialog()->isVisible());
+    EXPECT_EQ(w->run().practiceDialog()->cmbCount->currentIndex(), 2);
+    w->run().practiceDialog()->reject();
+
+    w.reset();
+    create();
+    EXPECT_EQ(w->tickSound().volumePercent(), 0);
+    EXPECT_EQ(w->tickSound().pair(), 1);
+    EXPECT_FALSE(w->run().practice().on) << "practice lives in presets, not in the user's settings";
+}
+
+// Saved with a preset (before the memo), read back with it; a preset without practice turns
+// it off.
+TEST_F(MainWindowTest, PresetsCarryPracticeSettings) {
+    writeMenu("Plain parm=(1111) m80 s1 a0 d0 g0 f0\r\n");
+    create();
+    PracticeSettings p = practice(1, PracticeSettings::Mute::Chance);
+    p.mutePercent = 30;
+    p.playBars = p.muteBars = 4; // not written in this mode: read back as the defaults
+    p.timerMinutes = 20;
+    w->run().setPractice(p);
+    w->btn_save_Click();
+    frm_save *save = w->saveDialog();
+    ASSERT_TRUE(save);
+    EXPECT_TRUE(save->chkP->isChecked());
+    save->title->setText("Trainer");
+    save->memo->setText("slow");
+    save->btn_save_Click();
+    EXPECT_TRUE(readMenu().endsWith("Trainer parm=(1111) m80 s1 a0 d0 g0 f0 practice=(count=1 "
+                                    "mute=30% timer=20) memo=slow\r\n"));
+    ASSERT_EQ(w->menu1->count(), 2);
+
+    emit w->menu1->activated(0);
+    EXPECT_FALSE(w->run().practice().on);
+    EXPECT_EQ(w->run().practice().timerMinutes, 20) << "kept for the Practice window";
+    emit w->menu1->activated(1);
+    EXPECT_EQ(w->run().practice(), p);
+    EXPECT_EQ(w->presetMemo(), "slow");
+
+    // Off: offered unticked, and the line is as it always was.
+    emit w->menu1->activated(0);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    w->btn_save_Click();
+    ASSERT_TRUE(w->saveDialog());
+    EXPECT_FALSE(w->saveDialog()->chkP->isChecked());
+    w->saveDialog()->btn_save_Click();
+    EXPECT_FALSE(readMenu().split('\n').at(2).contains("practice"));
+}
