@@ -1,7 +1,5 @@
 #include "practice.h"
 
-#include "platform/regex.h"
-
 #include <QStringList>
 #include <algorithm>
 
@@ -20,7 +18,8 @@ PracticeSettings PracticeSettings::clamped() const {
     return c;
 }
 
-QString practiceToken(const PracticeSettings &p) {
+QString practiceToken(const PracticeSettings &settings) {
+    const PracticeSettings p = settings.clamped();
     QStringList items;
     if (p.countInBars > 0)
         items << QStringLiteral("count=%1").arg(p.countInBars);
@@ -58,11 +57,19 @@ int number(const QString &text) {
 } // namespace
 
 std::optional<PracticeSettings> parsePracticeToken(const QString &line) {
-    const QString token =
-        regexFirstGroup(beforeMemo(line), QStringLiteral("(practice=\\([^()]*\\))"));
-    if (token.isEmpty())
+    // Searched for plainly: a regular expression finds nothing in a line that is not valid
+    // UTF-16, and the token must not be lost with the fields that then read empty anyway.
+    const QString head = beforeMemo(line);
+    const QLatin1String opening("practice=(");
+    const qsizetype from = head.indexOf(opening);
+    if (from < 0)
         return std::nullopt;
-    const QString body = token.mid(10, token.size() - 11);
+    const qsizetype bodyAt = from + opening.size();
+    const qsizetype close = head.indexOf(QLatin1Char(')'), bodyAt);
+    const qsizetype nested = head.indexOf(QLatin1Char('('), bodyAt);
+    if (close < 0 || (nested >= 0 && nested < close))
+        return std::nullopt;
+    const QString body = head.mid(bodyAt, close - bodyAt);
     PracticeSettings p;
     p.on = true;
     for (const QString &item : body.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
@@ -87,13 +94,18 @@ std::optional<PracticeSettings> parsePracticeToken(const QString &line) {
         } else if (key == QStringLiteral("hide")) {
             p.hideBall = value == QStringLiteral("1");
         } else if (key == QStringLiteral("ladder")) {
-            const QString step = regexFirstGroup(value, QStringLiteral("^([+-]\\d+)/"));
-            const QString every = regexFirstGroup(value, QStringLiteral("/(\\d+)\\.\\."));
-            const QString target = regexFirstGroup(value, QStringLiteral("\\.\\.(\\d+)$"));
-            if (!step.isEmpty() && !every.isEmpty() && !target.isEmpty()) {
-                p.ladderStep = number(step);
-                p.ladderEvery = number(every);
-                p.ladderTarget = number(target);
+            // +S/K..T
+            const qsizetype slash = value.indexOf(QLatin1Char('/'));
+            const qsizetype dots = value.indexOf(QStringLiteral(".."), slash + 1);
+            bool okStep = false, okEvery = false, okTarget = false;
+            const int step = value.left(slash).toInt(&okStep);
+            const int every = value.mid(slash + 1, dots - slash - 1).toInt(&okEvery);
+            const int target = value.mid(dots + 2).toInt(&okTarget);
+            if (slash > 0 && dots > slash && okStep && okEvery && okTarget &&
+                (value.front() == QLatin1Char('+') || value.front() == QLatin1Char('-'))) {
+                p.ladderStep = step;
+                p.ladderEvery = every;
+                p.ladderTarget = target;
             }
         } else if (key == QStringLiteral("timer")) {
             p.timerMinutes = number(value);

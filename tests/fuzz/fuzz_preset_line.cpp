@@ -1,4 +1,5 @@
 // The fields of one preset line: reading any line, and composing a line then reading it back.
+#include "beat/practice.h"
 #include "fuzz_check.h"
 #include "platform/numeric.h"
 #include "preset/preset_file.h"
@@ -56,12 +57,46 @@ void checkFields(const QString &line, const pv2::PresetRecord &p) {
     }
 }
 
+// Practice settings from the input, any values (the token clamps them).
+pv2::PracticeSettings practice(FuzzedDataProvider &fdp) {
+    pv2::PracticeSettings p;
+    p.on = true;
+    p.countInBars = fdp.ConsumeIntegralInRange(-1, 3);
+    p.mute = static_cast<pv2::PracticeSettings::Mute>(fdp.ConsumeIntegralInRange(0, 2));
+    p.playBars = fdp.ConsumeIntegralInRange(-5, 40);
+    p.muteBars = fdp.ConsumeIntegralInRange(-5, 40);
+    p.mutePercent = fdp.ConsumeIntegralInRange(-5, 120);
+    p.hideBall = fdp.ConsumeBool();
+    p.ladderStep = fdp.ConsumeIntegralInRange(-30, 30);
+    p.ladderEvery = fdp.ConsumeIntegralInRange(-1, 100);
+    p.ladderTarget = fdp.ConsumeIntegralInRange(-10, 2000);
+    p.timerMinutes = fdp.ConsumeIntegralInRange(-1, 200);
+    return p;
+}
+
+bool sameFields(const pv2::PresetRecord &a, const pv2::PresetRecord &b) {
+    return a.title == b.title && a.parm == b.parm && a.m == b.m && a.s == b.s && a.a == b.a &&
+           a.g == b.g && a.d == b.d && a.f == b.f && a.memo == b.memo;
+}
+
+// Any line: its fields have their shapes, and a practice token put in it changes none of them
+// and reads back as written.
 void readAnyLine(FuzzedDataProvider &fdp) {
+    const pv2::PracticeSettings p = practice(fdp);
     const std::string raw = fdp.ConsumeRemainingBytesAsString();
     const unsigned char mode = raw.empty() ? 0 : static_cast<unsigned char>(raw[0]);
     const qsizetype n = raw.empty() ? 0 : static_cast<qsizetype>(raw.size() - 1);
     const QString line = pv2::fuzz::textFromBytes(mode, raw.data() + (n ? 1 : 0), n);
-    checkFields(line, pv2::setParm(line));
+    const pv2::PresetRecord plain = pv2::setParm(line);
+    checkFields(line, plain);
+
+    const QString with = pv2::withPracticeToken(line, p);
+    PV2_FUZZ_CHECK(sameFields(pv2::setParm(with), plain), with);
+    const qsizetype memo = line.indexOf(QStringLiteral("memo="));
+    if (with != line && !line.left(memo).contains(QStringLiteral("practice=("))) {
+        const auto back = pv2::parsePracticeToken(with);
+        PV2_FUZZ_CHECK(back && pv2::practiceToken(*back) == pv2::practiceToken(p.clamped()), with);
+    }
 }
 
 void roundTrip(FuzzedDataProvider &fdp) {
