@@ -86,3 +86,7 @@ bench: build
 	$(BENCH_RUN) --pattern "1111" --tempo 160
 	$(BENCH_RUN) --pattern "1111" --tempo 800
 	$(BENCH_RUN) --pattern "1111" --tempo 208 --load --no-peer
+	$(BENCH_RUN) --pattern "1111" --tempo 120 --no-peer --cost-seconds 5 --idle 5 \
+		--practice "practice=(count=2 play=2 mute=1)"
+	$(BENCH_RUN) --pattern "1111" --tempo 120 --no-peer --seconds 66 --cost-seconds 1 --idle 5 \
+		--practice "practice=(ladder=+10/2..160 timer=1)"

@@ -13,6 +13,7 @@
 
 #include "audio/fluidsynth_midi_out.h"
 #include "beat/beat_clock.h"
+#include "beat/practice.h"
 #include "platform/numeric.h"
 #include "platform/text_file.h"
 #include "platform/tick_counter.h"
@@ -81,8 +82,9 @@ struct Settings {
     int periodSize = 0;
     int delayMs = 0;
     QString outDir = QStringLiteral("bench-results");
-    QString driver; // empty: the backend's own order
-    QString report; // --app: where the window's side writes its findings
+    QString driver;   // empty: the backend's own order
+    QString report;   // --app: where the window's side writes its findings
+    QString practice; // a preset line's practice token, applied before START
 };
 
 // CPU time of each thread so far, in nanoseconds, by thread name. Read from each thread's own
@@ -258,6 +260,8 @@ int runApp(int argc, char **argv, const Settings &s) {
     std::map<std::string, int64_t> threads0, threads1;
     auto handle = [&](const std::string &command) {
         if (command == "start") {
+            if (const auto p = parsePracticeToken(s.practice))
+                window.run().setPractice(*p);
             window.Text1->setText(s.pattern);
             window.setSpeedText(QString::number(s.tempo));
             threads0 = threadCpuNs();
@@ -267,7 +271,9 @@ int runApp(int argc, char **argv, const Settings &s) {
         } else if (command == "stop") {
             wall1 = steadyClockNs();
             threads1 = threadCpuNs();
-            window.btn_start_Click();
+            // A practice timer may have stopped it already.
+            if (!window.state().isStopped)
+                window.btn_start_Click();
             auto *poll = new QTimer(&window);
             QObject::connect(poll, &QTimer::timeout, &window, [&, poll] {
                 if (window.beat_timer->isActive())
@@ -1031,6 +1037,122 @@ std::string costCells(const Cost &c) {
     return buf;
 }
 
+// The practice settings checked in the recording against what they mean, from the ticks heard
+// alone: beat j counts from the first bar line after START (the lead-in's landing), each heard
+// tick is put on its beat by its moment, and then
+//  - a count-in bar sounds every beat with the downbeat note, played bars their notes, silent
+//    bars nothing (the first beat may be silent: the first interval after launch is);
+//  - the beats lie on one straight grid through count-in, silent bars and played bars alike
+//    (without a ladder), or the interval changes only where a bar begins (with one);
+//  - with a timer, the last tick is a bar line, at or after the timer's minutes.
+void practiceFigures(const PracticeSettings &p, const std::vector<Onset> &onsets,
+                     const CaptureClock &clock, double startNs, double beatMs, int beatsPerBar,
+                     double heardAfterBeatMs, double recordedUntilNs) {
+    struct Heard {
+        long j;
+        double ms;
+        int kind;
+    };
+    std::vector<Heard> heard;
+    const double firstBarNs = startNs + beatMs * 1e6 + heardAfterBeatMs * 1e6;
+    // Each tick is as many beats after the one before as the last interval heard says, so that
+    // a ladder's tempo is followed.
+    double interval = beatMs;
+    for (const Onset &o : onsets) {
+        const double ms = (clock.timeOf(o.frame) - firstBarNs) / 1e6;
+        if (heard.empty()) {
+            heard.push_back({std::lround(ms / beatMs), ms, o.kind});
+            continue;
+        }
+        const long beats = std::max(1L, std::lround((ms - heard.back().ms) / interval));
+        if (beats == 1)
+            interval = ms - heard.back().ms;
+        heard.push_back({heard.back().j + beats, ms, o.kind});
+    }
+    if (heard.empty()) {
+        std::printf("  practice: no ticks heard  FAIL\n");
+        return;
+    }
+    // What each beat should sound: -1 nothing, 0 the ordinary note, 1 the downbeat's.
+    auto meant = [&](long j) {
+        const long bar = j / beatsPerBar, beat = j % beatsPerBar;
+        if (bar < p.countInBars)
+            return 1;
+        const long played = bar - p.countInBars;
+        if (p.mute == PracticeSettings::Mute::Bars && played > 0 &&
+            played % (p.playBars + p.muteBars) >= p.playBars)
+            return -1;
+        return beat == 0 && beatsPerBar > 1 ? 1 : 0;
+    };
+    int wrong = 0, missing = 0, silentHeard = 0;
+    const long lastJ = heard.back().j;
+    for (const Heard &h : heard) {
+        if (h.j < 0 || meant(h.j) < 0)
+            ++silentHeard;
+        else if (meant(h.j) != h.kind)
+            ++wrong;
+    }
+    for (long j = 1; j <= lastJ; ++j) {
+        const bool found =
+            std::any_of(heard.begin(), heard.end(), [&](const Heard &h) { return h.j == j; });
+        if (!found && meant(j) >= 0 && p.mute != PracticeSettings::Mute::Chance)
+            ++missing;
+    }
+    std::printf("  practice %s: %zu ticks heard over %ld beats; wrong note %d, missing %d, "
+                "heard in a silent bar or before the first bar %d  %s\n",
+                qPrintable(practiceToken(p)), heard.size(), lastJ + 1, wrong, missing, silentHeard,
+                verdict(wrong == 0 && missing == 0 && silentHeard == 0));
+    if (p.ladderStep == 0) {
+        // One line through every heard tick: a gap or an extra interval anywhere puts the ticks
+        // after it off the line.
+        double sj = 0, sm = 0, sjj = 0, sjm = 0;
+        for (const Heard &h : heard) {
+            sj += double(h.j);
+            sm += h.ms;
+            sjj += double(h.j) * double(h.j);
+            sjm += double(h.j) * h.ms;
+        }
+        const double n = double(heard.size());
+        const double slope = n > 1 ? (n * sjm - sj * sm) / (n * sjj - sj * sj) : beatMs;
+        const double origin = (sm - slope * sj) / n;
+        double worst = 0;
+        for (const Heard &h : heard)
+            worst = std::max(worst, std::fabs(h.ms - (origin + slope * double(h.j))));
+        std::printf("    one grid through count-in, played and silent bars: beat %.4f ms (%.4f "
+                    "meant), worst tick off it %.4f ms  %s  (<= 1 ms: no gap, no extra interval; "
+                    "the figures above hold its precision)\n",
+                    slope, beatMs, worst,
+                    verdict(worst <= 1.0 && std::fabs(slope - beatMs) < 0.01));
+    } else {
+        int offBarLine = 0, changes = 0;
+        for (size_t i = 2; i < heard.size(); ++i) {
+            if (heard[i].j != heard[i - 1].j + 1 || heard[i - 1].j != heard[i - 2].j + 1)
+                continue;
+            const double a = heard[i - 1].ms - heard[i - 2].ms;
+            const double b = heard[i].ms - heard[i - 1].ms;
+            if (std::fabs(a - b) > 0.5) {
+                ++changes;
+                offBarLine += heard[i - 1].j % beatsPerBar != 0;
+            }
+        }
+        const double lastInterval = heard.size() > 1 ? heard.back().ms - heard.end()[-2].ms : 0;
+        std::printf("    ladder: %d tempo changes, %d of them off a bar line  %s; last tempo "
+                    "%.2f BPM (target %d)\n",
+                    changes, offBarLine, verdict(changes > 0 && offBarLine == 0),
+                    lastInterval > 0 ? 60000.0 / lastInterval : 0.0, p.ladderTarget);
+    }
+    if (p.timerMinutes > 0) {
+        const double endMs = (clock.timeOf(onsets.back().frame) - startNs) / 1e6 - heardAfterBeatMs;
+        const double beyond = endMs - p.timerMinutes * 60000.0;
+        const bool recordedPast = recordedUntilNs > startNs + (endMs + 2000) * 1e6;
+        std::printf("    timer: the last tick %.3f s after START, %+.0f ms from %d min, on a bar "
+                    "line: %s  %s  (on a bar line, within one bar after)\n",
+                    endMs / 1000, beyond, p.timerMinutes, lastJ % beatsPerBar == 0 ? "yes" : "no",
+                    verdict(recordedPast && lastJ % beatsPerBar == 0 && beyond >= -1 &&
+                            beyond <= beatMs * beatsPerBar));
+    }
+}
+
 int runBench(const Settings &s, const QString &self) {
     QDir().mkpath(s.outDir);
     QString name = s.pattern;
@@ -1096,7 +1218,9 @@ int runBench(const Settings &s, const QString &self) {
                               QStringLiteral("--delay"),
                               QString::number(s.delayMs),
                               QStringLiteral("--driver"),
-                              s.driver.isEmpty() ? QStringLiteral("-") : s.driver};
+                              s.driver.isEmpty() ? QStringLiteral("-") : s.driver,
+                              QStringLiteral("--practice"),
+                              s.practice.isEmpty() ? QStringLiteral("-") : s.practice};
     const int64_t spawnNs = steadyClockNs();
     app.start(self, args);
     auto fail = [&](const char *what) {
@@ -1307,6 +1431,12 @@ int runBench(const Settings &s, const QString &self) {
     std::printf("  first painted frame:         %.0f ms after start  %s  (<= 400 ms)\n",
                 firstPaintMs, verdict(firstPaintMs <= 400));
 
+    if (const auto p = parsePracticeToken(s.practice)) {
+        const int beatsPerBar = static_cast<int>(s.pattern.count(QLatin1Char('1')));
+        practiceFigures(*p, onsets, clock, double(startedNs), 60000.0 / s.tempo, beatsPerBar,
+                        rep.offsetMeanMs, double(recordingEndNs));
+    }
+
     writeCsv(rep, (base + QStringLiteral(".csv")).toStdString());
     const std::string title = "pattern \"" + s.pattern.toStdString() + "\" at " +
                               std::to_string(s.tempo) + ": deviation of each tick (ms)";
@@ -1326,14 +1456,15 @@ void usage() {
         "                   [--cost-seconds S] [--idle S] [--settle S] [--peer-seconds S]\n"
         "                   [--load] [--no-peer]\n"
         "                   [--offscreen] [--period-size FRAMES] [--delay MS] [--driver NAME]\n"
-        "                   [--out DIR]\n"
+        "                   [--practice TOKEN] [--out DIR]\n"
         "Runs the metronome on a PulseAudio null sink of its own, presses START --warmup\n"
         "seconds (1.5) after the window shows, records the sink and reports the timing of\n"
         "every tick against the grid and against the landing frames of the ball, and the\n"
         "CPU and wake-ups of the program and the sound server playing and stopped (for\n"
         "--idle seconds, after --settle), beside gtick's when it is installed. The cost while\n"
         "playing is measured for --cost-seconds after the recording ends. --load keeps every\n"
-        "core busy while it plays.\n");
+        "core busy while it plays. --practice \"practice=(count=1 play=2 mute=1)\" plays with\n"
+        "those practice settings and checks the recording against what they mean.\n");
 }
 
 } // namespace
@@ -1385,6 +1516,8 @@ int main(int argc, char **argv) {
             s.outDir = v;
         else if (arg == "--report")
             s.report = v;
+        else if (arg == "--practice")
+            s.practice = v == QLatin1String("-") ? QString() : v;
         else {
             usage();
             return 2;
