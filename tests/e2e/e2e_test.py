@@ -396,6 +396,32 @@ class E2ETest(unittest.TestCase):
         self.assertEqual(late, [], f"closed after the tick at {found[-1].ms:.1f} ms; "
                          + self.describe(after))
 
+    def test_practice_count_in_and_silent_bars(self):
+        """A preset with a count-in bar and one silent bar after each played one, at 120: the
+        count-in sounds the downbeat note on every count (the first interval after launch is
+        silent), the pattern follows without a gap, and the silent bars hold nothing."""
+        rec = self.desktop.start_recorder()
+        p = self.start(menu=MENU + "Trainer parm=(1111) m120 s1 a0 d0 g0 f0 "
+                       "practice=(count=1 play=1 mute=1) memo=inner time\r\n")
+        window = self.main_window()
+        p.keys(window, "m", "Down", "Down", "Down", "Down", "Return")
+        since = rec.sample_count()
+        p.keys(window, "s")
+        # Counts on the ringing triangle rise less above its ring than other ticks do.
+        found = wait_for(lambda: (lambda f: f if len(f) >= 14 else None)(
+            ticks.onsets(rec.samples()[since:], rise=2.5)), 20, "14 ticks", interval=0.2)[:14]
+        want = [500.0] * 6 + [2500.0] + [500.0] * 3 + [2500.0] + [500.0] * 2
+        got = ticks.intervals_ms(found)
+        worst = max(abs(g - w) for g, w in zip(got, want))
+        self.assertLessEqual(worst, TOLERANCE_MS, f"intervals {[round(g, 1) for g in got]}, "
+                             f"meant {want}; " + self.describe(found))
+        # Count-in, then each played bar's first beat: the downbeat note; the rest the other.
+        down = [found[i].peak for i in (0, 1, 2, 3, 7, 11)]
+        other = [found[i].peak for i in (4, 5, 6, 8, 9, 10, 12, 13)]
+        gap = min(ticks.loudness_ratio(a, b) for a in down for b in other)
+        self.assertGreater(gap, 0.47, "downbeat notes " + ", ".join(map(str, down))
+                           + "; others " + ", ".join(map(str, other)))
+
     def test_save_dialog_appends_the_line(self):
         p = self.start()
         window = self.main_window()
