@@ -71,9 +71,17 @@ frm_practice::frm_practice(const Values &values, const QStringList &pairNames, Q
     auto *form = new QFormLayout(this);
     form->addRow(chkOn);
     form->addRow(QStringLiteral("カウントイン(&C)"), cmbCount);
-    form->addRow(QStringLiteral("無音の小節(&U)"), row({cmbMute, spnPlay, spnMute, spnPercent}));
+    // A label beside a row of boxes needs its buddy for its mnemonic.
+    auto label = [this](const QString &text, QWidget *buddy) {
+        auto *l = new QLabel(text, this);
+        l->setBuddy(buddy);
+        return l;
+    };
+    form->addRow(label(QStringLiteral("無音の小節(&U)"), cmbMute),
+                 row({cmbMute, spnPlay, spnMute, spnPercent}));
     form->addRow(QString(), chkHide);
-    form->addRow(QStringLiteral("テンポアップ(&L)"), row({spnStep, spnEvery, spnTarget}));
+    form->addRow(label(QStringLiteral("テンポアップ(&L)"), spnStep),
+                 row({spnStep, spnEvery, spnTarget}));
     form->addRow(QStringLiteral("タイマー(&T)"), spnTimer);
     form->addRow(QStringLiteral("音量(&V)"), spnVolume);
     form->addRow(QStringLiteral("クリック音(&K)"), cmbPair);

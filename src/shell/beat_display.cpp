@@ -31,9 +31,31 @@ BeatDisplay::~BeatDisplay() = default;
 void BeatDisplay::setPracticeStatus(const QString &status, bool countIn) {
     if (status == m_practiceStatus && countIn == m_countIn)
         return;
+    const bool marks = countIn != m_countIn;
     m_practiceStatus = status;
     m_countIn = countIn;
-    B_Disp();
+    if (marks)
+        B_Disp();
+    drawPracticeStatus();
+}
+
+// In the drawing area's top left corner, redrawn with every frame: the beat row's lower part
+// lies under the function-key buttons.
+void BeatDisplay::drawPracticeStatus() {
+    if (m_practiceStatus.isEmpty())
+        return;
+    QImage &img = c.Picture1->image();
+    QFont small = m_drawFont;
+    small.setBold(false);
+    small.setPointSize(8);
+    QPainter p(&img);
+    p.setFont(small);
+    p.setPen(QColor(200, 210, 230));
+    const QFontMetrics fm(small, &img);
+    const QRect box(6, 4, fm.horizontalAdvance(m_practiceStatus), fm.height());
+    p.drawText(QPoint(box.left(), box.top() + fm.ascent()), m_practiceStatus);
+    p.end();
+    c.Picture1->markDrawn(box.adjusted(-2, -2, 2, 2));
 }
 
 void BeatDisplay::presentFrames() {
@@ -46,10 +68,12 @@ int BeatDisplay::areaHeight() const {
 
 void BeatDisplay::clearArea() {
     c.Picture1->clear();
+    drawPracticeStatus();
 }
 
 void BeatDisplay::setBackground(uint32_t bgr) {
     c.Picture1->setBackground(colorFromBgr(bgr));
+    drawPracticeStatus();
 }
 
 void BeatDisplay::drawBall(int x, int y) {
@@ -72,15 +96,6 @@ void BeatDisplay::B_Disp() {
                    fm.horizontalAdvance(QStringLiteral("●")), st.ballWidth, m_digitStart);
     for (const auto &l : labels)
         p.drawText(QPointF(l.x, fm.ascent()), l.text);
-    if (!m_practiceStatus.isEmpty()) {
-        QFont small = m_drawFont;
-        small.setBold(false);
-        small.setPointSize(8);
-        p.setFont(small);
-        p.setPen(Qt::gray);
-        const QRect area = row->image().rect().adjusted(0, 0, -3, -1);
-        p.drawText(area, Qt::AlignRight | Qt::AlignBottom, m_practiceStatus);
-    }
     p.end();
     row->markDrawn(row->image().rect());
 }

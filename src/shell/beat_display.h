@@ -43,8 +43,8 @@ public:
     const std::array<int16_t, 31> &digitStart() const { return m_digitStart; }
     FramePacer &pacer() { return *m_pacer; }
     void presentFrames();
-    // While practice is on: a few words at the row's corner, and the marks in another colour
-    // during a count-in.
+    // While practice is on: a few words in the drawing area's corner, and the beat marks in
+    // another colour during a count-in.
     void setPracticeStatus(const QString &status, bool countIn);
 
     int areaHeight() const override;
@@ -55,6 +55,8 @@ public:
     void showMemo() override { dispMemo(m_memo); }
 
 private:
+    void drawPracticeStatus();
+
     Controls c;
     EngineState &st;
     QImage m_ball;
