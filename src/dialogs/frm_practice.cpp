@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
+#include <algorithm>
 
 namespace pv2 {
 
