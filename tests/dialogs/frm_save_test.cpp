@@ -1,21 +1,12 @@
 #include "dialogs/frm_save.h"
 
 #include "../preset/fake_file_access.h"
-#include "platform/text_file.h"
 #include "support/recording_message_boxes.h"
 #include "widget_helpers.h"
 
-#include <QCheckBox>
 #include <QDir>
-#include <QFile>
-#include <QLabel>
-#include <QLineEdit>
-#include <QLocale>
 #include <QPointer>
-#include <QPushButton>
 #include <QTemporaryDir>
-#include <QTest>
-#include <gtest/gtest.h>
 
 namespace pv2 {
 namespace {
