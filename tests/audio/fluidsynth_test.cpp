@@ -107,12 +107,11 @@ TEST(FluidSynthMidiOut, OpenNeedsALoadableSoundFont) {
     const std::string missing = (dir / "missing.sf2").string();
     const std::string real = FluidSynthMidiOut::Options{}.soundFonts[1];
 
-    struct Case {
+    const struct {
         std::vector<std::string> soundFonts;
         int result;
         std::string loaded;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {{}, FluidSynthMidiOut::kNoSoundFont, ""},
         {{missing}, FluidSynthMidiOut::kNoSoundFont, ""},
         {{missing, garbage}, FluidSynthMidiOut::kNoSoundFont, ""},
@@ -168,13 +167,10 @@ TEST(FluidSynthMidiOut, TicksSoundAtOnceAfterSilence) {
     synth.shortMsg(0x000014C0);
     EXPECT_LT(peak(renderMono(synth, 0.2)), kSilence);
 
-    struct Tick {
-        uint32_t on, off;
-    };
-    for (const Tick tick : {Tick{0x007F2599, 0x00002589}, Tick{0x007F5199, 0x00005189}}) {
-        SCOPED_TRACE(tick.on);
-        synth.shortMsg(tick.on);
-        synth.shortMsg(tick.off);
+    for (const uint32_t note : {37u, 81u}) {
+        SCOPED_TRACE(note);
+        synth.shortMsg(packMidi(0x99, note, 127));
+        synth.shortMsg(packMidi(0x89, note));
         const auto sound = renderMono(synth, 0.3);
         // Notes start on the next 64-sample block of the synth.
         EXPECT_LT(firstSound(sound), 128u);
