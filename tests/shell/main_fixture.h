@@ -23,19 +23,6 @@
 
 namespace pv2::test {
 
-// Also remembers every timer period the backend is told of, and says how long after its due
-// moment a timed message is heard.
-class PeriodRecordingMidiOut : public RecordingMidiOut {
-public:
-    using RecordingMidiOut::RecordingMidiOut;
-    void setTimerPeriod(int periodMs) override { timerPeriods.push_back(periodMs); }
-    int delayMs() const override { return delay; }
-    void wake() override { ++wakes; }
-    std::vector<int> timerPeriods;
-    int delay = 0;
-    int wakes = 0;
-};
-
 // The main window with every service faked, in its own working directory; each test starts with
 // it shown, and may create it again after changing the services or the files.
 class MainWindowTest : public ::testing::Test {
@@ -44,7 +31,7 @@ protected:
 
     QTemporaryDir dir;
     FakeTickCounter counter{100000};
-    PeriodRecordingMidiOut midi{&counter};
+    RecordingMidiOut midi{&counter};
     RecordingMessageBoxes boxes;
     RecordingHelpViewer help;
     RealFileAccess files;
