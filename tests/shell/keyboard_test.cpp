@@ -135,23 +135,19 @@ TEST_F(MainWindowTest, LettersAndTapKeysMoveTheFocusAndTapKeysTap) {
 }
 
 TEST_F(MainWindowTest, FocusedTextControlsGetTheirKeys) {
-    w->Text1->setFocus();
     w->Text1->setCursorPosition(4);
-    key(Qt::Key_F5);
-    key(Qt::Key_S);
-    key(Qt::Key_F3);
-    EXPECT_TRUE(w->state().isStopped);
+    const std::pair<QWidget *, std::vector<Qt::Key>> controls[] = {
+        {w->Text1, {Qt::Key_F5, Qt::Key_S, Qt::Key_F3}},
+        {w->menu1, {Qt::Key_F5, Qt::Key_T}},
+        {w->cmb_speed, {Qt::Key_F5, Qt::Key_S}}};
+    for (const auto &[control, keys] : controls) {
+        control->setFocus();
+        for (Qt::Key k : keys)
+            key(k);
+        EXPECT_TRUE(w->state().isStopped) << keys[1];
+        EXPECT_EQ(QApplication::focusWidget(), control) << keys[1];
+    }
     EXPECT_EQ(w->Text1->text(), "1111-") << "S reached the box and was cleaned up";
-    w->menu1->setFocus();
-    key(Qt::Key_F5);
-    key(Qt::Key_T);
-    EXPECT_TRUE(w->state().isStopped);
-    EXPECT_EQ(QApplication::focusWidget(), w->menu1);
-    w->cmb_speed->setFocus();
-    key(Qt::Key_F5);
-    key(Qt::Key_S);
-    EXPECT_TRUE(w->state().isStopped) << "F5 in the tempo box does not start";
-    EXPECT_EQ(QApplication::focusWidget(), w->cmb_speed);
 }
 
 TEST_F(MainWindowTest, BeatAndTempoKeysStepAndRebuild) {
