@@ -1,11 +1,11 @@
 #include "audio/fluidsynth_midi_out.h"
 
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -13,8 +13,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <unistd.h>
 
 namespace pv2 {
 namespace {
@@ -99,12 +97,10 @@ double measureA(FluidSynthMidiOut &synth) {
 }
 
 TEST(FluidSynthMidiOut, OpenNeedsALoadableSoundFont) {
-    const auto dir =
-        std::filesystem::temp_directory_path() / ("pv2_fluidsynth_" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
-    const std::string garbage = (dir / "garbage.sf2").string();
+    QTemporaryDir dir;
+    const std::string garbage = dir.filePath("garbage.sf2").toStdString();
     std::ofstream(garbage) << "RIFF but not a SoundFont";
-    const std::string missing = (dir / "missing.sf2").string();
+    const std::string missing = dir.filePath("missing.sf2").toStdString();
     const std::string real = FluidSynthMidiOut::Options{}.soundFonts[1];
 
     const struct {
@@ -136,7 +132,6 @@ TEST(FluidSynthMidiOut, OpenNeedsALoadableSoundFont) {
         EXPECT_FALSE(synth.isOpen());
         EXPECT_EQ(peak(renderMono(synth, 0.1)), 0.0f);
     }
-    std::filesystem::remove_all(dir);
 }
 
 TEST(FluidSynthMidiOut, OpenNeedsAnAudioDriverUnlessOffline) {
