@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <numeric>
 #include <random>
 #include <thread>
 #include <vector>
@@ -181,8 +182,7 @@ TEST(TimedMessageQueue, MessagesPostedOnOneThreadAreTakenOnAnotherInOrder) {
     poster.join();
     EXPECT_TRUE(queue.empty());
     std::vector<uint32_t> expected(kCount);
-    for (uint32_t n = 0; n < kCount; ++n)
-        expected[n] = n;
+    std::iota(expected.begin(), expected.end(), 0u);
     EXPECT_EQ(got, expected);
     EXPECT_EQ(queue.lateCount(), kCount);
 }

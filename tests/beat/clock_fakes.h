@@ -38,6 +38,7 @@ struct ClockRig : BallView, BeatTimer {
     ScriptedRandom random;
     int height = 433;
     std::vector<QPoint> balls;
+    std::vector<uint32_t> ballTimes; // the counter at each ball drawn
     std::vector<uint32_t> backgrounds;
     int memos = 0;
     bool active = false;
@@ -69,7 +70,10 @@ struct ClockRig : BallView, BeatTimer {
     int areaHeight() const override { return height; }
     void clearArea() override {}
     void setBackground(uint32_t bgr) override { backgrounds.push_back(bgr); }
-    void drawBall(int x, int y) override { balls.emplace_back(x, y); }
+    void drawBall(int x, int y) override {
+        balls.emplace_back(x, y);
+        ballTimes.push_back(counter.now());
+    }
     void drawGuideLine() override {}
     void showMemo() override { ++memos; }
     void start(int) override { active = true; }

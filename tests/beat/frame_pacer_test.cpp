@@ -29,26 +29,9 @@ TEST(AvSync, PictureWaitsForWhatTheLeadCannotCoverAndTheOffsetMovesOnlyTheTick) 
     }
 }
 
-struct Shown {
-    uint32_t at;
-    int x, y;
-};
-
-// The clock drawing through a pacer; the rig fires the beat timer and the pacer's single shot,
-// whichever is due first, as the event loop would.
+// The clock drawing through a pacer onto the rig; the rig fires the beat timer and the pacer's
+// single shot, whichever is due first, as the event loop would.
 struct PacedRig : ClockRig {
-    struct Screen : BallView {
-        PacedRig &r;
-        explicit Screen(PacedRig &rig) : r(rig) {}
-        int areaHeight() const override { return r.height; }
-        void clearArea() override {}
-        void setBackground(uint32_t) override {}
-        void drawBall(int x, int y) override { r.shown.push_back({r.counter.now(), x, y}); }
-        void drawGuideLine() override {}
-        void showMemo() override { ++r.memos; }
-    } screen{*this};
-    std::vector<Shown> shown;
-    int frames = 0;
     bool shotArmed = false;
     uint32_t shotAt = 0;
     struct Shot : BeatTimer {
@@ -61,10 +44,7 @@ struct PacedRig : ClockRig {
         void stop() override { r.shotArmed = false; }
         bool isActive() const override { return r.shotArmed; }
     } shot{*this};
-    FramePacer pacer{screen, counter, shot, [this](const std::function<void()> &draw) {
-                         ++frames;
-                         draw();
-                     }};
+    FramePacer pacer{*this, counter, shot, [](const std::function<void()> &draw) { draw(); }};
     BeatClock paced = BeatClock(
         st, counter, pacer, *this, random, [this](bool d, uint32_t due) { sendTick(d, due); },
         [this] { return fluctChecked; }, [this] { return upbeat; });
@@ -117,13 +97,13 @@ TEST(FramePacer, LandingsShowAtTheirBeatAndEverythingWaitsThePictureDelay) {
             // Landings: the ball on the floor at a beat's spot, at start + n * 500 + delay; each
             // stays long enough for a display to show it.
             std::vector<uint32_t> landings;
-            for (size_t i = 0; i < r.shown.size(); ++i) {
-                if (r.shown[i].y != floor || (i > 0 && r.shown[i - 1].y == floor))
+            const auto &at = r.ballTimes;
+            for (size_t i = 0; i < at.size(); ++i) {
+                if (r.balls[i].y() != floor || (i > 0 && r.balls[i - 1].y() == floor))
                     continue;
-                landings.push_back(r.shown[i].at);
-                if (i + 1 < r.shown.size()) {
-                    EXPECT_GE(tickDiff(r.shown[i + 1].at, r.shown[i].at),
-                              FramePacer::kLandingHoldMs)
+                landings.push_back(at[i]);
+                if (i + 1 < at.size()) {
+                    EXPECT_GE(tickDiff(at[i + 1], at[i]), FramePacer::kLandingHoldMs)
                         << delay << " " << period << " " << i;
                 }
             }
@@ -132,8 +112,8 @@ TEST(FramePacer, LandingsShowAtTheirBeatAndEverythingWaitsThePictureDelay) {
                 EXPECT_EQ(tickDiff(landings[k], start), int32_t(500 * (k + 1) + delay))
                     << delay << " " << period << " " << k;
             // In order, and never a flight frame shown before its own moment.
-            for (size_t i = 1; i < r.shown.size(); ++i)
-                EXPECT_GE(tickDiff(r.shown[i].at, r.shown[i - 1].at), 0);
+            for (size_t i = 1; i < at.size(); ++i)
+                EXPECT_GE(tickDiff(at[i], at[i - 1]), 0);
         }
     }
 }
@@ -148,19 +128,17 @@ TEST(FramePacer, AStopShowsItsLastLandingAndDrawingOutsideAStepFlushesFirst) {
     EXPECT_FALSE(r.active);
     EXPECT_EQ(r.pacer.waiting(), 0u);
     EXPECT_EQ(r.memos, 1);
-    const Shown last = r.shown.back();
-    EXPECT_EQ(last.y, r.height - r.st.ballHeight);
-    EXPECT_EQ(last.x, r.st.beats[r.st.curBeat].x);
+    EXPECT_EQ(r.balls.back(), QPoint(r.st.beats[r.st.curBeat].x, r.height - r.st.ballHeight));
 
     // A frame still waiting is shown before a drawing made outside the clock.
     r.startPaced(20);
     r.run(60, 20, 0);
     ASSERT_GT(r.pacer.waiting(), 0u);
-    const size_t before = r.shown.size();
+    const size_t before = r.balls.size();
     r.pacer.drawBall(1, 2);
     EXPECT_EQ(r.pacer.waiting(), 0u);
-    ASSERT_GT(r.shown.size(), before + 1);
-    EXPECT_EQ(r.shown.back().x, 1);
+    ASSERT_GT(r.balls.size(), before + 1);
+    EXPECT_EQ(r.balls.back(), QPoint(1, 2));
 }
 
 } // namespace

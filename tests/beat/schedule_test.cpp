@@ -24,10 +24,10 @@ ScheduleInput input(const QString &tempo, const QString &pattern, bool fluct = f
     return in;
 }
 
-Schedule freshTable() {
-    Schedule t;
+// Built into a table of sentinels, so that records left alone show.
+ScheduleResult build(Schedule &t, const ScheduleInput &in) {
     t.fill(kSentinel);
-    return t;
+    return buildSchedule(t, in);
 }
 
 bool same(const BeatSlot &a, const BeatSlot &b) {
@@ -60,8 +60,8 @@ TEST(Schedule, TempoTextIsRoundedClampedAndFloored) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.text);
-        Schedule t = freshTable();
-        const ScheduleResult r = buildSchedule(t, input(c.text, "1"));
+        Schedule t;
+        const ScheduleResult r = build(t, input(c.text, "1"));
         EXPECT_EQ(QString::number(r.tempo), c.tempo);
         EXPECT_EQ(r.newTempoText.value_or("-"), c.newText);
         EXPECT_EQ(t[0].ms, std::lround(60000.0 / r.tempo));
@@ -108,8 +108,8 @@ TEST(Schedule, RecordsForEachPatternForm) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << c.tempo << " \"" << c.pattern << "\" " << c.fluct);
-        Schedule t = freshTable();
-        const ScheduleResult r = buildSchedule(t, input(c.tempo, c.pattern, c.fluct));
+        Schedule t;
+        const ScheduleResult r = build(t, input(c.tempo, c.pattern, c.fluct));
         EXPECT_DOUBLE_EQ(r.trackWidth, 600.0);
         EXPECT_EQ(records(t, r.beatsPerBar), c.expected);
         expectFlightConsistent(t, r.beatsPerBar);
@@ -127,8 +127,8 @@ TEST(Schedule, FluctProfileDepth) {
     for (const auto &ms : expected) {
         ScheduleInput in = input("1", QString(qsizetype(ms.size()), u'1'), true);
         in.fluctDepth = 1.0f;
-        Schedule t = freshTable();
-        buildSchedule(t, in);
+        Schedule t;
+        build(t, in);
         std::vector<int> got;
         for (size_t i = 0; i < ms.size(); ++i)
             got.push_back(t[i].ms);
@@ -138,8 +138,8 @@ TEST(Schedule, FluctProfileDepth) {
     for (float depth : {10.0f, -10.0f, 1e30f}) {
         ScheduleInput in = input("800", "1111", true);
         in.fluctDepth = depth;
-        Schedule t = freshTable();
-        buildSchedule(t, in);
+        Schedule t;
+        build(t, in);
         expectFlightConsistent(t, 4);
         EXPECT_EQ(t[0].x, 18);
         EXPECT_EQ(t[3].x, 618);
@@ -147,8 +147,8 @@ TEST(Schedule, FluctProfileDepth) {
 }
 
 TEST(Schedule, LongPatternsStopAtThirtyOneRecords) {
-    Schedule t = freshTable();
-    ASSERT_EQ(buildSchedule(t, input("120", "99999-")).beatsPerBar, kMaxBeats);
+    Schedule t;
+    ASSERT_EQ(build(t, input("120", "99999-")).beatsPerBar, kMaxBeats);
     // Columns 150 px apart: 9 + 9 + 9 records, then 4 of the fourth group.
     EXPECT_EQ(t[26].x, 318);
     EXPECT_EQ(t[27].x, 468);
@@ -156,8 +156,7 @@ TEST(Schedule, LongPatternsStopAtThirtyOneRecords) {
     EXPECT_EQ(t[30].dx, 18 - 468);
     EXPECT_EQ(t[30].height, 400);
 
-    t = freshTable();
-    ASSERT_EQ(buildSchedule(t, input("120", QString(40, u'1'))).beatsPerBar, kMaxBeats);
+    ASSERT_EQ(build(t, input("120", QString(40, u'1'))).beatsPerBar, kMaxBeats);
     EXPECT_EQ(t[30].x, 18 + 30 * 15);
     EXPECT_EQ(t[30].dx, -30 * 15);
     expectFlightConsistent(t, kMaxBeats);
@@ -174,8 +173,8 @@ TEST(Schedule, OneBeatPatternsAreTheBaseOfTheOneOverFMode) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << c.tempo << " " << c.pattern);
-        Schedule t = freshTable();
-        const ScheduleResult r = buildSchedule(t, input(c.tempo, c.pattern));
+        Schedule t;
+        const ScheduleResult r = build(t, input(c.tempo, c.pattern));
         EXPECT_TRUE(r.oneBeat);
         EXPECT_EQ(r.beatsPerBar, 1);
         EXPECT_EQ(t[0].ms, c.firstMs);
@@ -187,8 +186,8 @@ TEST(Schedule, OneBeatPatternsAreTheBaseOfTheOneOverFMode) {
         EXPECT_TRUE(same(t[1], second));
         EXPECT_TRUE(same(t[2], kSentinel));
     }
-    Schedule t = freshTable();
-    EXPECT_FALSE(buildSchedule(t, input("120", "111", true)).oneBeat);
+    Schedule t;
+    EXPECT_FALSE(build(t, input("120", "111", true)).oneBeat);
     for (int i = 3; i < kMaxBeats; ++i)
         EXPECT_TRUE(same(t[i], kSentinel)) << i;
 }
@@ -199,8 +198,8 @@ TEST(Schedule, AreaSmallerThanMarginsStaysFinite) {
             SCOPED_TRACE(testing::Message() << p << " " << fluct);
             ScheduleInput in = input("120", p, fluct);
             in.areaWidth = in.areaHeight = 10;
-            Schedule t = freshTable();
-            const ScheduleResult r = buildSchedule(t, in);
+            Schedule t;
+            const ScheduleResult r = build(t, in);
             EXPECT_EQ(r.trackWidth, 0.0);
             for (int i = 0; i < r.beatsPerBar; ++i) {
                 EXPECT_EQ(t[i].x, 18);

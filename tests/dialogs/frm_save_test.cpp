@@ -1,21 +1,12 @@
 #include "dialogs/frm_save.h"
 
 #include "../preset/fake_file_access.h"
-#include "platform/text_file.h"
 #include "support/recording_message_boxes.h"
 #include "widget_helpers.h"
 
-#include <QCheckBox>
 #include <QDir>
-#include <QFile>
-#include <QLabel>
-#include <QLineEdit>
-#include <QLocale>
 #include <QPointer>
-#include <QPushButton>
 #include <QTemporaryDir>
-#include <QTest>
-#include <gtest/gtest.h>
 
 namespace pv2 {
 namespace {
@@ -57,17 +48,14 @@ protected:
         f.write(bytes);
     }
 
-    void open(const SaveSnapshot &snap, FileAccess &fa, std::function<QDateTime()> now = fixedNow) {
-        dlg = new frm_save(
-            snap, fa, menu(), boxes,
-            [this] {
-                ++savedCalls;
-                openWhenSaved = dlg && dlg->isVisible();
-            },
-            std::move(now));
+    void open(const SaveSnapshot &snap = startup, FileAccess *fa = nullptr) {
+        const auto saved = [this] {
+            ++savedCalls;
+            openWhenSaved = dlg && dlg->isVisible();
+        };
+        dlg = new frm_save(snap, fa ? *fa : files, menu(), boxes, saved, fixedNow);
         dlg->show();
     }
-    void open() { open(startup, files); }
     void clickSave() { QTest::mouseClick(dlg->btn_save, Qt::LeftButton); }
 
     QTemporaryDir dir;
@@ -110,7 +98,7 @@ TEST_F(SaveDialog, SnapshotFillsTheCheckBoxesAndIsWrittenUnchanged) {
         const auto on = [&](int i) { return flags[i] == '1'; };
         test::MemoryFileAccess mem;
         open({QStringLiteral("3 3 2-"), QStringLiteral("132"), on(0), on(1), on(2), on(3), on(4)},
-             mem);
+             &mem);
         QString checked;
         for (QCheckBox *c : {dlg->chkS, dlg->chkA, dlg->chkD, dlg->chkG, dlg->chkF})
             checked += c->isChecked() ? u'1' : u'0';

@@ -1,15 +1,8 @@
 #include "dialogs/frm_sync.h"
 
 #include "support/fake_tick_counter.h"
+#include "widget_helpers.h"
 
-#include <QApplication>
-#include <QLabel>
-#include <QPushButton>
-#include <QSpinBox>
-#include <QTest>
-#include <QTimer>
-#include <functional>
-#include <gtest/gtest.h>
 #include <optional>
 
 namespace pv2 {
@@ -23,6 +16,14 @@ protected:
 
     void key(Qt::Key k) { QTest::keyClick(sync.focusWidget(), k); }
 
+    // Measuring or not, the click timer, and which of OK and the tap button take a click.
+    std::string state() const {
+        const QStringList s{sync.calibrating() ? "measuring" : "idle",
+                            sync.sync_timer->isActive() ? "timer" : "no timer",
+                            sync.btn_ok->isEnabled() ? "OK" : "OK(off)",
+                            sync.btn_tap->isEnabled() ? "tap" : "tap(off)"};
+        return s.join(' ').toStdString();
+    }
     // Runs the timer over `ms` of fake time, calling `at` at each step.
     void runFor(int ms, const std::function<void()> &at) {
         for (int t = 0; t < ms; t += kStepMs) {
@@ -66,10 +67,8 @@ TEST_F(SyncWindow, MeasuresTheOffsetFromTapsAndOkConfirmsIt) {
         posted.clear();
         key(Qt::Key_Tab); // from the offset to 計測
         key(Qt::Key_Space);
-        ASSERT_TRUE(sync.calibrating());
-        EXPECT_TRUE(sync.sync_timer->isActive());
+        ASSERT_EQ(state(), "measuring timer OK(off) tap");
         EXPECT_EQ(sync.focusWidget(), sync.btn_tap);
-        EXPECT_FALSE(sync.btn_ok->isEnabled());
         const uint32_t first = counter.now() + 1000;
         std::vector<std::pair<uint32_t, uint32_t>> expected;
         for (uint32_t i = 0; i < 16; ++i)
@@ -87,14 +86,11 @@ TEST_F(SyncWindow, MeasuresTheOffsetFromTapsAndOkConfirmsIt) {
         });
         EXPECT_EQ(posted, expected);
         EXPECT_EQ(ended, first + 600 * 15 + 300) << "half an interval after the last click";
-        EXPECT_FALSE(sync.calibrating());
-        EXPECT_FALSE(sync.sync_timer->isActive());
+        EXPECT_EQ(state(), "idle no timer OK tap(off)");
         EXPECT_EQ(sync.spn_offset->value(), c.expected);
         EXPECT_TRUE(sync.lbl_result->text().contains(QString::fromUtf8(c.label)))
             << sync.lbl_result->text().toStdString();
         EXPECT_EQ(sync.focusWidget(), sync.spn_offset);
-        EXPECT_TRUE(sync.btn_ok->isEnabled());
-        EXPECT_FALSE(sync.btn_tap->isEnabled());
     }
     // One more tap just after the end does not confirm; Enter a moment later does.
     counter.advance(100);

@@ -2,15 +2,6 @@
 
 #include "widget_helpers.h"
 
-#include <QApplication>
-#include <QGroupBox>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QTest>
-#include <QTimer>
-#include <functional>
-#include <gtest/gtest.h>
-
 namespace pv2 {
 namespace {
 
@@ -29,6 +20,15 @@ protected:
         test::clickIndicator(tune.Hz_switch[i], QStyle::SE_RadioButtonIndicator);
     }
 
+    // Open or closed, sounding or not, the two buttons (disabled ones marked), the time-out.
+    std::string state() const {
+        QStringList s{tune.isVisible() ? "open" : "closed",
+                      tune.tonePlaying ? "sounding" : "silent"};
+        for (QPushButton *b : {tune.btn_tune_on, tune.btn_tune_B})
+            s << b->text() + (b->isEnabled() ? "" : "(off)");
+        s << (tune.tune_timer->isActive() ? "timer" : "no timer");
+        return s.join(' ').toStdString();
+    }
     // Messages sent by `action` alone.
     template <typename F> Messages during(F action) {
         sent.clear();
@@ -54,15 +54,12 @@ TEST_F(TuneWindow, EveryWayOutSendsOneNoteOffOfTheLastTone) {
         const uint32_t lastOff = way == ways[0].first ? offNone : offB;
         EXPECT_EQ(during([&] { tune.openModal(); }), Messages{}) << way;
         EXPECT_EQ(during(closeIt), Messages{lastOff}) << way << ": no tone at this opening";
-        EXPECT_FALSE(tune.isVisible()) << way;
-        EXPECT_FALSE(tune.tune_timer->isActive()) << way;
+        EXPECT_EQ(state(), "closed silent A B-flat no timer") << way;
 
         tune.openModal();
         click(tune.btn_tune_on);
         EXPECT_EQ(during(closeIt), Messages{offA}) << way << ": A sounding";
-        EXPECT_FALSE(tune.isVisible()) << way;
-        EXPECT_FALSE(tune.tonePlaying) << way;
-        EXPECT_FALSE(tune.tune_timer->isActive()) << way;
+        EXPECT_EQ(state(), "closed silent STOP B-flat(off) no timer") << way;
 
         tune.openModal();
         click(tune.btn_tune_B);
@@ -78,24 +75,20 @@ TEST_F(TuneWindow, ButtonStartsAndStopsItsToneAndLocksTheOther) {
         const char *caption;
         Messages start;
         uint32_t off;
-    } const tones[] = {{tune.btn_tune_on, tune.btn_tune_B, "A", {progA, onA}, offA},
-                       {tune.btn_tune_B, tune.btn_tune_on, "B-flat", {progB, onB}, offB}};
+        const char *sounding;
+    } const tones[] = {
+        {tune.btn_tune_on, tune.btn_tune_B, "A", {progA, onA}, offA, "STOP B-flat(off)"},
+        {tune.btn_tune_B, tune.btn_tune_on, "B-flat", {progB, onB}, offB, "A(off) STOP"}};
     tune.openModal();
     for (const auto &c : tones) {
         EXPECT_EQ(during([&] { click(c.own); }), c.start) << c.caption;
-        EXPECT_TRUE(tune.tonePlaying);
-        EXPECT_EQ(c.own->text(), QStringLiteral("STOP"));
-        EXPECT_FALSE(c.other->isEnabled());
-        EXPECT_TRUE(tune.tune_timer->isActive());
+        EXPECT_EQ(state(), std::string("open sounding ") + c.sounding + " timer");
         EXPECT_EQ(during([&] { click(c.other); }), Messages{}) << c.caption;
 
+        // A stopped tone stops the time-out too.
         EXPECT_EQ(during([&] { click(c.own); }), Messages{c.off}) << c.caption;
-        EXPECT_FALSE(tune.tonePlaying);
-        EXPECT_EQ(c.own->text(), QString::fromLatin1(c.caption));
-        EXPECT_TRUE(c.other->isEnabled());
+        EXPECT_EQ(state(), "open silent A B-flat no timer") << c.caption;
         EXPECT_EQ(tune.focusWidget(), tune.btn_tune_close);
-        EXPECT_FALSE(tune.tune_timer->isActive()) << "a stopped tone stops the time-out";
-        EXPECT_TRUE(tune.isVisible());
 
         EXPECT_EQ(during([&] { click(c.own); }), c.start) << c.caption << " starts again";
         click(c.own);
@@ -138,16 +131,10 @@ TEST_F(TuneWindow, OpensModalWithoutBlockingAndReopensInTheDesignState) {
     QMetaObject::invokeMethod(tune.tune_timer, "timeout"); // leaves "STOP" and B-flat disabled
 
     EXPECT_EQ(during([&] { tune.openModal(); }), Messages{}) << "the device keeps its tuning";
-    EXPECT_TRUE(tune.isVisible());
+    EXPECT_EQ(state(), "open silent A B-flat timer");
     EXPECT_EQ(tune.focusWidget(), tune.btn_tune_on);
-    EXPECT_FALSE(tune.tonePlaying);
     for (int i = 0; i < 7; ++i)
         EXPECT_EQ(tune.Hz_switch[i]->isChecked(), i == 3) << i;
-    EXPECT_EQ(tune.btn_tune_on->text(), QStringLiteral("A"));
-    EXPECT_EQ(tune.btn_tune_B->text(), QStringLiteral("B-flat"));
-    EXPECT_TRUE(tune.btn_tune_on->isEnabled());
-    EXPECT_TRUE(tune.btn_tune_B->isEnabled());
-    EXPECT_TRUE(tune.tune_timer->isActive());
     EXPECT_EQ(tune.toneNote, 69) << "kept for the life of the program";
 }
 

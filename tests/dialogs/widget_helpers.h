@@ -1,11 +1,19 @@
 #pragma once
 
-#include <QAbstractButton>
+// The widgets and test tools every dialog test uses.
+#include <QApplication>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
-#include <QStyle>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
 #include <QStyleOptionButton>
 #include <QTest>
-#include <QWidget>
+#include <QTimer>
+#include <functional>
+#include <gtest/gtest.h>
 #include <vector>
 
 namespace pv2::test {

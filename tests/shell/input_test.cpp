@@ -4,7 +4,6 @@ using namespace pv2;
 using namespace pv2::test;
 
 TEST_F(MainWindowTest, TypingIntoThePatternBoxIsCleanedKeyByKey) {
-    create();
     w->Text1->setFocus();
     w->Text1->clear();
     const struct {
@@ -22,7 +21,6 @@ TEST_F(MainWindowTest, TypingIntoThePatternBoxIsCleanedKeyByKey) {
 }
 
 TEST_F(MainWindowTest, PatternDecidesTheFluctuationBox) {
-    create();
     w->Text1->setText("11");
     EXPECT_EQ(w->chkVar->text(), "fluct.");
     EXPECT_TRUE(w->chkVar->isEnabled());
@@ -38,7 +36,6 @@ TEST_F(MainWindowTest, PatternDecidesTheFluctuationBox) {
 }
 
 TEST_F(MainWindowTest, TempoBoxTakesDigitsAndAppliesOnEnterAtTheNextBeat) {
-    create();
     w->btn_start_Click();
     fire(100);
     w->cmb_speed->setFocus();
@@ -60,7 +57,6 @@ TEST_F(MainWindowTest, TempoBoxTakesDigitsAndAppliesOnEnterAtTheNextBeat) {
 }
 
 TEST_F(MainWindowTest, TempoBoxLimitsAndFocusKeys) {
-    create();
     for (const char *typed : {"", "900"}) {
         w->cmb_speed->setFocus();
         w->cmb_speed->lineEdit()->clear();
@@ -99,7 +95,6 @@ TEST_F(MainWindowTest, TempoBoxLimitsAndFocusKeys) {
 }
 
 TEST_F(MainWindowTest, ArrowKeysLandOnTheListThenStepThroughIt) {
-    create();
     for (bool up : {false, true}) {
         w->cmb_speed->setFocus();
         w->cmb_speed->lineEdit()->clear();

@@ -6,7 +6,6 @@ using namespace pv2;
 using namespace pv2::test;
 
 TEST_F(MainWindowTest, StartKeysStartAndStopExactlyOnce) {
-    create();
     QSignalSpy clicks(w->btn_start, &QPushButton::clicked);
     for (Qt::Key k : {Qt::Key_S, Qt::Key_Space, Qt::Key_F5}) {
         w->btn_start->setFocus();
@@ -22,7 +21,6 @@ TEST_F(MainWindowTest, StartKeysStartAndStopExactlyOnce) {
 }
 
 TEST_F(MainWindowTest, KeysOnStartOtherThanTheDigitsAreConsumed) {
-    create();
     for (Qt::Key k : {Qt::Key_7, Qt::Key_Up, Qt::Key_Return, Qt::Key_Z}) {
         key(k);
         EXPECT_TRUE(w->state().isStopped) << k;
@@ -75,7 +73,6 @@ TEST(VirtualKeys, DigitRowByItsKeyKeypadApart) {
 }
 
 TEST_F(MainWindowTest, ShiftedOrForeignDigitRowKeysStartAndTap) {
-    create();
     // The 3 key as this platform reports it.
     const bool win = kNativeKeys == NativeKeys::Windows;
     const auto press3 = [&](Qt::Key k, Qt::KeyboardModifiers mods, const char *text) {
@@ -108,7 +105,6 @@ TEST_F(MainWindowTest, ShiftedOrForeignDigitRowKeysStartAndTap) {
 }
 
 TEST_F(MainWindowTest, LettersAndTapKeysMoveTheFocusAndTapKeysTap) {
-    create();
     w->btn_tap->setFocus();
     EXPECT_EQ(w->btn_tap->palette().color(QPalette::Button), QColor(192, 170, 120));
     const std::pair<Qt::Key, QWidget *> keys[] = {
@@ -139,28 +135,22 @@ TEST_F(MainWindowTest, LettersAndTapKeysMoveTheFocusAndTapKeysTap) {
 }
 
 TEST_F(MainWindowTest, FocusedTextControlsGetTheirKeys) {
-    create();
-    w->Text1->setFocus();
     w->Text1->setCursorPosition(4);
-    key(Qt::Key_F5);
-    key(Qt::Key_S);
-    key(Qt::Key_F3);
-    EXPECT_TRUE(w->state().isStopped);
+    const std::pair<QWidget *, std::vector<Qt::Key>> controls[] = {
+        {w->Text1, {Qt::Key_F5, Qt::Key_S, Qt::Key_F3}},
+        {w->menu1, {Qt::Key_F5, Qt::Key_T}},
+        {w->cmb_speed, {Qt::Key_F5, Qt::Key_S}}};
+    for (const auto &[control, keys] : controls) {
+        control->setFocus();
+        for (Qt::Key k : keys)
+            key(k);
+        EXPECT_TRUE(w->state().isStopped) << keys[1];
+        EXPECT_EQ(QApplication::focusWidget(), control) << keys[1];
+    }
     EXPECT_EQ(w->Text1->text(), "1111-") << "S reached the box and was cleaned up";
-    w->menu1->setFocus();
-    key(Qt::Key_F5);
-    key(Qt::Key_T);
-    EXPECT_TRUE(w->state().isStopped);
-    EXPECT_EQ(QApplication::focusWidget(), w->menu1);
-    w->cmb_speed->setFocus();
-    key(Qt::Key_F5);
-    key(Qt::Key_S);
-    EXPECT_TRUE(w->state().isStopped) << "F5 in the tempo box does not start";
-    EXPECT_EQ(QApplication::focusWidget(), w->cmb_speed);
 }
 
 TEST_F(MainWindowTest, BeatAndTempoKeysStepAndRebuild) {
-    create();
     for (auto [k, to] : {std::pair{Qt::Key_F2, "1"}, {Qt::Key_F3, "111"}}) {
         w->Text1->setText("11");
         w->state().beatsPerBar = 0; // proves the rebuild even when the text stays
@@ -184,7 +174,6 @@ TEST_F(MainWindowTest, BeatAndTempoKeysStepAndRebuild) {
 }
 
 TEST_F(MainWindowTest, SoundKeyTogglesAndTwiceRestores) {
-    create();
     key(Qt::Key_F8);
     EXPECT_FALSE(w->state().soundOn);
     EXPECT_TRUE(w->sound_switch[1]->isChecked());
@@ -196,7 +185,6 @@ TEST_F(MainWindowTest, SoundKeyTogglesAndTwiceRestores) {
 }
 
 TEST_F(MainWindowTest, HelpAsksTheViewerAndReportsAMissingFile) {
-    create();
     key(Qt::Key_F1);
     EXPECT_EQ(help.opened, QStringList{dir.filePath("pv2help.chm")});
     EXPECT_TRUE(boxes.texts.isEmpty());
@@ -206,7 +194,6 @@ TEST_F(MainWindowTest, HelpAsksTheViewerAndReportsAMissingFile) {
 }
 
 TEST_F(MainWindowTest, TheCornerBoxGivesTheFocusBack) {
-    create();
     w->Text1->setFocus();
     QTest::mouseClick(w->BGdisp, Qt::LeftButton);
     EXPECT_TRUE(w->BGdisp->isChecked());

@@ -25,6 +25,7 @@ TEST_F(MainWindowTest, ResizingMovesTheRightColumnTheBandAndTheKeysOnly) {
     writeMenu("save=off\r\n"); // hidden buttons are moved all the same
     create();
     EXPECT_FALSE(w->btn_save->isVisible());
+    EXPECT_FALSE(w->btn_reload->isVisible());
     EXPECT_EQ(w->btn_tune->y(), 272) << "nothing moves up into the gap";
     const std::pair<QWidget *, QPoint> moves[] = {
         {w->btn_start, {100, 0}}, {w->btn_tap, {100, 0}},  {w->Frame1, {100, 0}},
@@ -40,7 +41,6 @@ TEST_F(MainWindowTest, ResizingMovesTheRightColumnTheBandAndTheKeysOnly) {
 }
 
 TEST_F(MainWindowTest, EveryPassRebuildsForTheNewArea) {
-    create();
     w->Text1->setText("1 1 1");
     w->resize(900, 700);
     const auto &st = w->state();

@@ -23,25 +23,15 @@
 
 namespace pv2::test {
 
-// Also remembers every timer period the backend is told of, and says how long after its due
-// moment a timed message is heard.
-class PeriodRecordingMidiOut : public RecordingMidiOut {
-public:
-    using RecordingMidiOut::RecordingMidiOut;
-    void setTimerPeriod(int periodMs) override { timerPeriods.push_back(periodMs); }
-    int delayMs() const override { return delay; }
-    void wake() override { ++wakes; }
-    std::vector<int> timerPeriods;
-    int delay = 0;
-    int wakes = 0;
-};
-
-// The main window with every service faked, in its own working directory.
+// The main window with every service faked, in its own working directory; each test starts with
+// it shown, and may create it again after changing the services or the files.
 class MainWindowTest : public ::testing::Test {
 protected:
+    void SetUp() override { create(); }
+
     QTemporaryDir dir;
     FakeTickCounter counter{100000};
-    PeriodRecordingMidiOut midi{&counter};
+    RecordingMidiOut midi{&counter};
     RecordingMessageBoxes boxes;
     RecordingHelpViewer help;
     RealFileAccess files;
@@ -59,6 +49,7 @@ protected:
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
     void create(bool show = true) {
+        w.reset();
         Services s{counter,
                    midi,
                    boxes,
@@ -95,6 +86,18 @@ protected:
             counter.advance(10);
             w->presentFrames();
         }
+    }
+    // The controls a preset sets, spelt like a preset line; a sound switch with neither option
+    // checked shows as "s-".
+    std::string controls() const {
+        const auto on = [](QAbstractButton *b) { return QString(b->isChecked() ? "1" : "0"); };
+        const QString s = w->sound_switch[0]->isChecked()   ? "1"
+                          : w->sound_switch[1]->isChecked() ? "0"
+                                                            : "-";
+        return QStringLiteral("%1 m%2 s%3 a%4 d%5 g%6 f%7 memo=%8")
+            .arg(w->Text1->text(), w->cmb_speed->currentText(), s, on(w->BGdisp), on(w->chkBmark),
+                 on(w->L3check), on(w->chkVar), w->presetMemo())
+            .toStdString();
     }
     std::vector<uint32_t> ticksSent() const {
         std::vector<uint32_t> out;

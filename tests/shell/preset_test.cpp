@@ -25,11 +25,17 @@ bool memoShown(const QImage &img) {
                 return true;
     return false;
 }
+// The window started with kMenu beside it.
+class PresetMenuTest : public MainWindowTest {
+protected:
+    void SetUp() override {
+        writeMenu(kMenu);
+        create();
+    }
+};
 } // namespace
 
-TEST_F(MainWindowTest, StartUpReadsThePresetFile) {
-    writeMenu(kMenu);
-    create();
+TEST_F(PresetMenuTest, StartUpReadsThePresetFile) {
     EXPECT_EQ(w->settings().timerInterval, 30);
     EXPECT_FLOAT_EQ(w->settings().fluctDepth, 0.35f);
     ASSERT_EQ(w->menu1->count(), 4);
@@ -44,15 +50,7 @@ TEST_F(MainWindowTest, StartUpReadsThePresetFile) {
     EXPECT_EQ(midi.timerPeriods, std::vector<int>{30});
 }
 
-TEST_F(MainWindowTest, SaveOffHidesSaveAndReload) {
-    writeMenu("save=off\r\n");
-    create();
-    EXPECT_FALSE(w->btn_save->isVisible());
-    EXPECT_FALSE(w->btn_reload->isVisible());
-}
-
 TEST_F(MainWindowTest, MissingFileShowsTheFailureTextAndReloadReplacesTheList) {
-    create();
     EXPECT_EQ(w->menu1->count(), 0);
     EXPECT_EQ(w->presetCount(), 0);
     EXPECT_EQ(w->menuText(), "メニューファイルがありません");
@@ -67,50 +65,41 @@ TEST_F(MainWindowTest, MissingFileShowsTheFailureTextAndReloadReplacesTheList) {
     EXPECT_EQ(w->presetCount(), 1);
 }
 
-TEST_F(MainWindowTest, ChoosingAPresetWhileRunningSwitchesAtOnce) {
-    writeMenu(kMenu);
-    create();
+TEST_F(PresetMenuTest, ChoosingAPresetWhileRunningSwitchesAtOnceAndTheStopShowsItsMemoAgain) {
     w->btn_start_Click();
     fire(100);
     w->menu1->setFocus();
     emit w->menu1->activated(0);
-    EXPECT_EQ(w->Text1->text(), "3-");
-    EXPECT_EQ(w->cmb_speed->currentText(), "96");
+    EXPECT_EQ(controls(), "3- m96 s1 a0 d1 g0 f0 memo=slow");
     EXPECT_EQ(w->state().beatsPerBar, 3);
     EXPECT_EQ(w->state().beats[0].ms, 625);
-    EXPECT_TRUE(w->sound_switch[0]->isChecked());
-    EXPECT_TRUE(w->chkBmark->isChecked());
-    EXPECT_FALSE(w->BGdisp->isChecked());
-    EXPECT_EQ(w->presetMemo(), "slow");
     EXPECT_EQ(QApplication::focusWidget(), w->menu1);
+    EXPECT_TRUE(memoShown(w->Picture1->image()));
+    // The flight draws over the memo; the stop shows it again.
+    fire(100);
+    EXPECT_FALSE(memoShown(w->Picture1->image()));
+    w->btn_start_Click();
+    runFor(1000);
+    ASSERT_FALSE(w->beat_timer->isActive());
     EXPECT_TRUE(memoShown(w->Picture1->image()));
 }
 
 // Every entry starts from the defaults; a field that is missing, or a flag other than 0 or 1,
 // leaves the default; a separator changes nothing, not even the focus.
-TEST_F(MainWindowTest, ChoosingEntriesStartsFromTheDefaults) {
-    writeMenu(kMenu);
-    create();
+TEST_F(PresetMenuTest, ChoosingEntriesStartsFromTheDefaults) {
     w->Text1->setText("2 1 1");
     w->setSpeedText("150");
     w->chkBmark->setChecked(true);
     w->L3check->setChecked(true);
     emit w->menu1->activated(0);
     emit w->menu1->activated(2);
-    EXPECT_EQ(w->Text1->text(), "1111");
-    EXPECT_EQ(w->cmb_speed->currentText(), "80");
-    EXPECT_TRUE(w->sound_switch[1]->isChecked());
+    EXPECT_EQ(controls(), "1111 m80 s0 a0 d0 g0 f0 memo=");
     EXPECT_FALSE(w->state().soundOn);
-    for (QCheckBox *c : {w->chkVar, w->L3check, w->BGdisp, w->chkBmark})
-        EXPECT_FALSE(c->isChecked());
-    EXPECT_EQ(w->presetMemo(), "");
     EXPECT_EQ(w->state().tempo, 80);
 
     emit w->menu1->activated(3);
-    EXPECT_EQ(w->Text1->text(), "2 1 1");
-    EXPECT_FALSE(w->state().soundOn) << "s2 leaves the sound OFF";
-    EXPECT_TRUE(w->BGdisp->isChecked());
-    EXPECT_TRUE(w->L3check->isChecked());
+    EXPECT_EQ(controls(), "2 1 1 m120 s0 a1 d0 g1 f0 memo=") << "s2 leaves the sound OFF";
+    EXPECT_FALSE(w->state().soundOn);
     EXPECT_EQ(w->state().beats[0].ms, 1000);
 
     w->Text1->setText("44");
@@ -120,21 +109,7 @@ TEST_F(MainWindowTest, ChoosingEntriesStartsFromTheDefaults) {
     EXPECT_EQ(QApplication::focusWidget(), w->btn_start);
 }
 
-TEST_F(MainWindowTest, TheStopShowsThePresetMemoAgain) {
-    writeMenu(kMenu);
-    create();
-    emit w->menu1->activated(0);
-    w->btn_start_Click();
-    fire(100);
-    w->btn_start_Click();
-    runFor(1000);
-    ASSERT_FALSE(w->beat_timer->isActive());
-    EXPECT_TRUE(memoShown(w->Picture1->image()));
-}
-
-TEST_F(MainWindowTest, SaveOpensOneDialogWithTheCurrentSettingsAndReloads) {
-    writeMenu(kMenu);
-    create();
+TEST_F(PresetMenuTest, SaveOpensOneDialogWithTheCurrentSettingsAndReloads) {
     w->Text1->setText("2 1 1");
     w->setSpeedText("132"); // typed, not yet applied
     w->chkBmark->setChecked(true);
@@ -159,7 +134,6 @@ TEST_F(MainWindowTest, SaveOpensOneDialogWithTheCurrentSettingsAndReloads) {
 }
 
 TEST_F(MainWindowTest, ClosingTheWindowClosesTheSaveDialog) {
-    create();
     w->btn_save_Click();
     const QPointer<frm_save> dlg = w->saveDialog();
     ASSERT_TRUE(dlg);
@@ -168,7 +142,6 @@ TEST_F(MainWindowTest, ClosingTheWindowClosesTheSaveDialog) {
 }
 
 TEST_F(MainWindowTest, CalibOpensTheToneWindowOnTheSameDevice) {
-    create();
     midi.clear();
     QTest::mouseClick(w->btn_tune, Qt::LeftButton);
     ASSERT_NE(w->tuneDialog(), nullptr);
@@ -179,9 +152,7 @@ TEST_F(MainWindowTest, CalibOpensTheToneWindowOnTheSameDevice) {
     EXPECT_FALSE(w->tuneDialog()->isVisible());
 }
 
-TEST_F(MainWindowTest, PresetsCanBeChosenFromTheKeyboard) {
-    writeMenu(kMenu);
-    create();
+TEST_F(PresetMenuTest, PresetsCanBeChosenFromTheKeyboard) {
     key(Qt::Key_M);
     ASSERT_EQ(QApplication::focusWidget(), w->menu1);
     type("O"); // typed letters pick nothing: "Odd" stays unapplied

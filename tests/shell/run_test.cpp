@@ -18,7 +18,6 @@ bool ballAt(const QImage &img, int x, int y) {
 } // namespace
 
 TEST_F(MainWindowTest, StartAnimatesTheBallAndStopRestsOnABeat) {
-    create();
     QTest::mouseClick(w->btn_start, Qt::LeftButton);
     EXPECT_EQ(w->btn_start->text(), "STOP");
     EXPECT_TRUE(w->beat_timer->isActive());
@@ -40,7 +39,6 @@ TEST_F(MainWindowTest, StartAnimatesTheBallAndStopRestsOnABeat) {
 }
 
 TEST_F(MainWindowTest, TicksFollowTheBeatsFromTheSecondIntervalAndTheUpbeatIsColoured) {
-    create();
     midi.clear();
     w->BGdisp->setChecked(true);
     w->btn_start_Click();
@@ -58,7 +56,6 @@ TEST_F(MainWindowTest, TicksFollowTheBeatsFromTheSecondIntervalAndTheUpbeatIsCol
 }
 
 TEST_F(MainWindowTest, StartingAgainBeforeTheStoppingBeatCancelsTheStop) {
-    create();
     w->btn_start_Click();
     fire(100);
     w->btn_start_Click();
@@ -71,7 +68,6 @@ TEST_F(MainWindowTest, StartingAgainBeforeTheStoppingBeatCancelsTheStop) {
 }
 
 TEST_F(MainWindowTest, DigitKeysStartFromTheLabelledBeat) {
-    create();
     w->Text1->setText("3 3 2-"); // labels on beats 0, 3, 6
     w->btn_start->setFocus();
     key(Qt::Key_2);
@@ -90,7 +86,6 @@ TEST_F(MainWindowTest, DigitKeysStartFromTheLabelledBeat) {
 }
 
 TEST_F(MainWindowTest, GuideLineAndLabelsAreDrawn) {
-    create();
     w->L3check->setChecked(true);
     const QImage &img = w->Picture1->image();
     EXPECT_EQ(img.pixelColor(10, guideLineY(img.height(), 44)), QColor(200, 200, 100));
@@ -107,7 +102,6 @@ TEST_F(MainWindowTest, GuideLineAndLabelsAreDrawn) {
 }
 
 TEST_F(MainWindowTest, OneBeatFluctuationRunsTheMapFromAClickStart) {
-    create();
     random.values = {0, 0.3f, 0, 0.6f}; // starting values of the two map states
     w->Text1->setText("1");
     EXPECT_EQ(random.reseeds, 2);
@@ -162,7 +156,6 @@ TEST_F(MainWindowTest, PictureAndSoundAgreeAndTheUsersOffsetIsKept) {
     EXPECT_EQ(midi.events[0].dueTick, firstClick - 90);
     dialog->reject();
 
-    w.reset();
     create();
     EXPECT_EQ(w->syncOffsetMs(), -100);
 }

@@ -4,19 +4,16 @@ using namespace pv2;
 using namespace pv2::test;
 
 TEST_F(MainWindowTest, StartsWithTheDesignDefaultsAndOpensTheDevice) {
-    create();
     EXPECT_EQ(w->windowTitle(), "Pulvano2");
     EXPECT_EQ(w->geometry(), QRect(170, 116, 718, 604)) << "the client area, not the frame";
     EXPECT_EQ(w->btn_start->geometry(), QRect(640, 144, 73, 33));
     EXPECT_EQ(w->Text1->geometry(), QRect(320, 24, 217, 33));
-    EXPECT_EQ(w->Text1->text(), "1111");
+    EXPECT_EQ(controls(), "1111 m80 s1 a0 d0 g0 f0 memo=");
     EXPECT_EQ(w->Text1->maxLength(), 15);
-    EXPECT_EQ(w->cmb_speed->currentText(), "80");
     EXPECT_EQ(w->cmb_speed->count(), 42);
     EXPECT_EQ(w->cmb_speed->itemText(0), "20");
     EXPECT_EQ(w->cmb_speed->currentIndex(), -1) << "no entry selected";
     EXPECT_EQ(QApplication::focusWidget(), w->btn_start);
-    EXPECT_TRUE(w->sound_switch[0]->isChecked());
     EXPECT_TRUE(w->state().isStopped);
     EXPECT_TRUE(w->state().soundOn);
     EXPECT_FALSE(w->beat_timer->isActive());
@@ -31,8 +28,8 @@ TEST_F(MainWindowTest, StartsWithTheDesignDefaultsAndOpensTheDevice) {
 TEST_F(MainWindowTest, ClosingOrExitStopsTheTimerThenClosesTheDeviceOnce) {
     for (bool viaExit : {false, true}) {
         SCOPED_TRACE(viaExit);
-        midi.closeCount = 0;
         create();
+        midi.closeCount = 0;
         w->btn_start_Click();
         ASSERT_TRUE(w->beat_timer->isActive());
         w->Text1->setFocus();
@@ -52,7 +49,6 @@ TEST_F(MainWindowTest, ClosingOrExitStopsTheTimerThenClosesTheDeviceOnce) {
 }
 
 TEST_F(MainWindowTest, TabWalksFromStartThroughTheRightColumn) {
-    create();
     key(Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), w->sound_switch[0]);
     w->chkVar->setFocus();

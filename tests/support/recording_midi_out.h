@@ -9,7 +9,8 @@ namespace pv2 {
 
 class TickCounter;
 
-// Remembers every message with the counter value at which it was sent.
+// Remembers every message with the counter value at which it was sent, and every timer period
+// the backend is told of; says how long after its due moment a timed message is heard.
 class RecordingMidiOut : public MidiOut {
 public:
     struct Event {
@@ -26,6 +27,9 @@ public:
     void shortMsg(uint32_t packed) override;
     void shortMsgAt(uint32_t packed, uint32_t dueTick) override;
     void close() override;
+    void setTimerPeriod(int periodMs) override { timerPeriods.push_back(periodMs); }
+    int delayMs() const override { return delay; }
+    void wake() override { ++wakes; }
 
     std::vector<uint32_t> packedMessages() const;
     void clear() { events.clear(); }
@@ -33,6 +37,9 @@ public:
     std::vector<Event> events;
     int openCount = 0;
     int closeCount = 0;
+    std::vector<int> timerPeriods;
+    int delay = 0;
+    int wakes = 0;
 
 private:
     uint32_t stamp() const;
