@@ -14,7 +14,7 @@ PracticeSettings PracticeSettings::clamped() const {
     c.mutePercent = std::clamp(mutePercent, 10, 90);
     c.ladderStep = std::clamp(ladderStep, -20, 20);
     c.ladderEvery = std::clamp(ladderEvery, 1, 64);
-    c.ladderTarget = std::clamp(ladderTarget, 1, 999);
+    c.ladderTarget = std::clamp(ladderTarget, 1, 800); // the tempo box's own limit
     c.timerMinutes = std::clamp(timerMinutes, 0, 120);
     return c;
 }

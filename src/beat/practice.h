@@ -63,6 +63,7 @@ public:
     // A landing; barLine when it is the first spot. Returns the state of the bar it is in.
     const BarStart &land(bool barLine);
     const BarStart &bar() const { return m_bar; }
+    const PracticeSettings &settings() const { return m_p; }
     int barIndex() const { return m_bars; }
     // Whether the bar line ahead, due msFromStart after START, ends the run.
     bool stopsAt(int64_t msFromStart) const;

@@ -57,7 +57,7 @@ frm_practice::frm_practice(const Values &values, const QStringList &pairNames, Q
     chkHide->setChecked(p.hideBall);
     spnStep = spin(this, -20, 20, p.ladderStep, QStringLiteral(" BPM"));
     spnEvery = spin(this, 1, 64, p.ladderEvery, QStringLiteral(" 小節ごと"));
-    spnTarget = spin(this, 1, 999, p.ladderTarget, QStringLiteral(" BPMまで"));
+    spnTarget = spin(this, 1, 800, p.ladderTarget, QStringLiteral(" BPMまで"));
     spnTimer = spin(this, 0, 120, p.timerMinutes, QStringLiteral(" 分"));
     spnTimer->setSpecialValueText(QStringLiteral("なし"));
     spnVolume = spin(this, 0, 100, values.volumePercent, QStringLiteral(" %"));

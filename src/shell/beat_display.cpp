@@ -32,6 +32,14 @@ void BeatDisplay::setPracticeStatus(const QString &status, bool countIn) {
     if (status == m_practiceStatus && countIn == m_countIn)
         return;
     const bool marks = countIn != m_countIn;
+    if (status != m_practiceStatus && !m_statusBox.isEmpty()) {
+        // A stopped picture is not redrawn: the old words go by hand.
+        QPainter p(&c.Picture1->image());
+        p.fillRect(m_statusBox, c.Picture1->background());
+        p.end();
+        c.Picture1->markDrawn(m_statusBox);
+        m_statusBox = QRect();
+    }
     m_practiceStatus = status;
     m_countIn = countIn;
     if (marks)
@@ -55,7 +63,8 @@ void BeatDisplay::drawPracticeStatus() {
     const QRect box(6, 4, fm.horizontalAdvance(m_practiceStatus), fm.height());
     p.drawText(QPoint(box.left(), box.top() + fm.ascent()), m_practiceStatus);
     p.end();
-    c.Picture1->markDrawn(box.adjusted(-2, -2, 2, 2));
+    m_statusBox = box.adjusted(-2, -2, 2, 2);
+    c.Picture1->markDrawn(m_statusBox);
 }
 
 void BeatDisplay::presentFrames() {

@@ -63,6 +63,7 @@ private:
     QFont m_drawFont;
     QString m_memo;
     QString m_practiceStatus;
+    QRect m_statusBox;
     bool m_countIn = false;
     std::array<int16_t, 31> m_digitStart{};
     std::unique_ptr<BeatTimer> m_shot;

@@ -59,12 +59,16 @@ void RunController::btn_start_Click() {
         m_display.B_Disp();
         armBeatTimer();
     } else {
-        m_engine.requestStop();
-        // The ball rests where the run stops, even in a silent bar.
-        m_display.pacer().hideBallFromNextLanding(false);
+        stopRun();
         c.btn_start->setFocus();
-        c.btn_start->setText(QStringLiteral("START"));
     }
+}
+
+// Stops at the next beat; the ball rests there, even in a silent bar.
+void RunController::stopRun() {
+    m_engine.requestStop();
+    m_display.pacer().hideBallFromNextLanding(false);
+    c.btn_start->setText(QStringLiteral("START"));
 }
 
 void RunController::btn_start_KeyDown(int keyCode) {
@@ -132,7 +136,7 @@ void RunController::openSyncDialog() {
     // Clicks for the moment they are heard, without the offset: the taps measure all of it.
     auto click = [this](uint32_t heardTick) {
         const int delay = planAvSync(m_midi.delayMs(), BeatClock::kTickLead, 0).soundDelayMs;
-        m_tick.sendTick(false, heardTick - static_cast<uint32_t>(delay));
+        m_tick.sendTick(false, heardTick - static_cast<uint32_t>(delay), TickSound::kFullVolume);
     };
     m_syncDialog = new frm_sync(m_counter, click, m_syncOffset, c.owner);
     connect(m_syncDialog, &frm_sync::offsetAccepted, this, [this](int ms) {
@@ -152,12 +156,14 @@ void RunController::setPractice(const PracticeSettings &p) {
     showPracticeStatus();
 }
 
+// A run keeps the settings it started with; changes count from the next START.
 void RunController::showPracticeStatus() {
-    if (!m_practice.on) {
+    const PracticeSettings &p = m_practiceRun ? m_practiceRun->settings() : m_practice;
+    if (!p.on) {
         m_display.setPracticeStatus(QString(), false);
         return;
     }
-    QString status = practiceSummary(m_practice);
+    QString status = practiceSummary(p);
     bool countIn = false;
     if (m_practiceRun) {
         const PracticeRun::BarStart &bar = m_practiceRun->bar();
@@ -186,27 +192,32 @@ void RunController::practiceLanding() {
     EngineState &st = m_engine.state();
     m_practiceRun->land(st.curBeat == 0);
     showPracticeStatus();
-    if (st.curBeat + 1 < st.beatsPerBar || st.stopRequested)
+    if (m_engine.isStopped() || !c.beat_timer->isActive() || st.curBeat + 1 < st.beatsPerBar)
         return;
-    const PracticeRun::BarStart next = m_practiceRun->barState(m_practiceRun->barIndex() + 1);
+    const int bar = m_practiceRun->barIndex();
+    const PracticeRun::BarStart next = m_practiceRun->barState(bar + 1);
     m_display.pacer().hideBallFromNextLanding(!next.showBall);
-    // A new tempo is built now and taken on at the bar line.
-    if (next.tempo != st.tempo && m_setTempoText) {
+    // A ladder step is built now and taken on at the bar line; between steps the tempo is the
+    // user's to change.
+    if (next.tempo != m_practiceRun->barState(bar).tempo && m_setTempoText) {
         m_setTempoText(QString::number(next.tempo));
         m_engine.applyTempo();
     }
     if (m_practiceRun->stopsAt(tickDiff(m_clock->nextBeatAt(), m_runStart)))
-        btn_start_Click();
+        stopRun();
 }
 
 void RunController::endPractice() {
     if (!m_practiceRun)
         return;
+    const bool laddered = m_practiceRun->settings().ladderStep != 0;
     m_practiceRun.reset();
     m_display.pacer().showBall();
-    // The ladder climbed for this run; the next starts where this one did.
-    if (m_practice.ladderStep != 0 && m_setTempoText && m_engine.isStopped())
+    // The ladder climbed for this run; the next starts where this one did, by any start key.
+    if (laddered && m_setTempoText && m_engine.isStopped()) {
         m_setTempoText(QString::number(m_startTempo));
+        m_engine.rebuildBeats();
+    }
     showPracticeStatus();
 }
 

@@ -80,6 +80,7 @@ public:
     void setTickVolumeAndPair(int percent, int pair);
 
 private:
+    void stopRun();
     void startPractice();
     void practiceLanding();
     void endPractice();

@@ -45,10 +45,10 @@ void TickSound::setPair(int index) {
     m_pair = std::clamp(index, 0, kPairCount - 1);
 }
 
-void TickSound::sendTick(bool downbeat, uint32_t dueTick) {
+void TickSound::sendTick(bool downbeat, uint32_t dueTick, Volume volume) {
     const Pair &p = kPairs[m_pair];
     tickNote = downbeat ? p.downbeat : p.ordinary;
-    tickVelocity = static_cast<int>(std::lround(127.0 * m_volume / 100.0));
+    tickVelocity = static_cast<int>(std::lround(127.0 * (volume ? 100 : m_volume) / 100.0));
     if (!m_open || tickVelocity == 0)
         return;
     const auto note = static_cast<uint32_t>(tickNote);

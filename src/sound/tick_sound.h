@@ -15,8 +15,10 @@ public:
 
     // Opens the device and sends the program change; tells the user once if that fails.
     void openTickDevice();
-    // Note-on then note-off, meant to sound at dueTick.
-    void sendTick(bool downbeat, uint32_t dueTick);
+    // Note-on then note-off, meant to sound at dueTick, at the volume set or at full volume
+    // (the offset measurement's clicks must be heard whatever the volume).
+    enum Volume : bool { kSetVolume = false, kFullVolume = true };
+    void sendTick(bool downbeat, uint32_t dueTick, Volume volume = kSetVolume);
     void closeTickDevice();
     void resetTickSettings();
 

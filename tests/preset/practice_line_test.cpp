@@ -79,7 +79,7 @@ TEST(PracticeToken, LeavesEveryFieldOfTheLineAsItReads) {
     p.hideBall = true;
     p.ladderStep = -20;
     p.ladderEvery = 64;
-    p.ladderTarget = 999;
+    p.ladderTarget = 800;
     p.timerMinutes = 120;
     const char *lines[] = {
         "Waltz parm=(3-) m96 s1 a0 d1 g0 f0 memo=slow",
@@ -100,7 +100,7 @@ TEST(PracticeToken, LeavesEveryFieldOfTheLineAsItReads) {
     }
     EXPECT_EQ(withPracticeToken(QStringLiteral("W parm=(1) m9 s1 a0 d0 g0 f0 memo=slow"), p),
               QStringLiteral("W parm=(1) m9 s1 a0 d0 g0 f0 practice=(count=2 mute=90% hide=1 "
-                             "ladder=-20/64..999 timer=120) memo=slow"));
+                             "ladder=-20/64..800 timer=120) memo=slow"));
 }
 
 } // namespace

@@ -111,6 +111,31 @@ TEST_F(MainWindowTest, TheLadderClimbsOnBarLinesAndTheTimerStopsOnOne) {
     EXPECT_LT(ran, 60000 + 2400) << "within a bar at 100";
     EXPECT_EQ(w->btn_start->text(), "START");
     EXPECT_EQ(w->cmb_speed->currentText(), "80");
+    // A digit key starts there too, not at the ladder's top.
+    w->btn_start->setFocus();
+    key(Qt::Key_1);
+    EXPECT_TRUE(w->beat_timer->isActive());
+    EXPECT_EQ(w->state().tempo, 80);
+}
+
+// With one beat to the bar every landing is a bar line: the timer's stop stays a stop. Without a
+// ladder, a tempo the user sets during the run stays.
+TEST_F(MainWindowTest, TheTimerStopsAOneBeatRunForGoodAndTheUsersTempoStays) {
+    PracticeSettings p = practice(1);
+    p.timerMinutes = 1;
+    w->run().setPractice(p);
+    w->Text1->setText("1");
+    w->btn_start_Click();
+    runFor(58000);
+    key(Qt::Key_F7);
+    const QString raised = w->cmb_speed->currentText();
+    EXPECT_NE(raised, "80");
+    runFor(8000);
+    EXPECT_FALSE(w->beat_timer->isActive());
+    EXPECT_EQ(w->btn_start->text(), "START");
+    EXPECT_EQ(w->cmb_speed->currentText(), raised);
+    runFor(2000);
+    EXPECT_FALSE(w->beat_timer->isActive());
 }
 
 // F10 and the drawing area's menu open the Practice window; OK applies it. The volume keys step
