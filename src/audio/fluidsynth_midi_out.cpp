@@ -688,6 +688,10 @@ int FluidSynthMidiOut::outputLatencyMs() const {
                             1'000'000);
 }
 
+void FluidSynthMidiOut::setTickNotes(const std::vector<int> &notes) {
+    m_impl->options.tickNotes = notes;
+}
+
 void FluidSynthMidiOut::wake() {
     if (m_impl->synth)
         m_impl->wake();

@@ -118,6 +118,8 @@ public:
     int delayMs() const override;
     int outputLatencyMs() const override;
     void wake() override;
+    // Rendered at the next open.
+    void setTickNotes(const std::vector<int> &notes) override;
     Stats stats() const;
 
     // Offline only: renders the next frames, timed messages included, the first of them to be

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace pv2 {
 
@@ -28,6 +29,8 @@ public:
     virtual int outputLatencyMs() const { return 0; }
     // Timed messages are coming: a sleeping output starts now, so that the first is on time.
     virtual void wake() {}
+    // The percussion notes a backend may prepare at its next open to place them exactly.
+    virtual void setTickNotes(const std::vector<int> &notes) { (void)notes; }
 };
 
 constexpr uint32_t packMidi(uint32_t status, uint32_t data1, uint32_t data2 = 0) {

@@ -17,7 +17,8 @@ int main(int argc, char **argv) {
 
     pv2::SteadyTickCounter counter;
     pv2::FluidSynthMidiOut::Options sound;
-    sound.tickNotes = pv2::TickSound::allNotes();
+    // The user's own pair replaces these before the device opens.
+    sound.tickNotes = pv2::TickSound::pairNotes(0);
     pv2::FluidSynthMidiOut midi(sound);
     pv2::QtMessageBoxes boxes;
     pv2::DesktopHelpViewer help;

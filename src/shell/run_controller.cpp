@@ -112,6 +112,9 @@ void RunController::armBeatTimer() {
     // Timed ticks may be sent up to one period late; the backend delays them to absorb it, and
     // the output wakes now so that the first tick finds it running.
     const int period = m_timerInterval();
+    // Another pair of ticks is rendered for its exact placing before the run, not during it.
+    if (m_tick.needsReopen())
+        m_tick.openTickDevice();
     m_midi.setTimerPeriod(period);
     m_midi.wake();
     m_display.pacer().flush();

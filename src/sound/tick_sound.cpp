@@ -19,6 +19,7 @@ void TickSound::openTickDevice() {
     if (m_open)
         closeTickDevice();
     m_open = m_midi.open() == 0;
+    m_renderedPair = m_pair;
     if (!m_open)
         m_boxes.show(
             QStringLiteral("MIDIデバイスオープンに失敗しました。サウンド機能は無効となります。"));
@@ -28,13 +29,9 @@ void TickSound::openTickDevice() {
         m_midi.shortMsg(packMidi(0xC0, static_cast<uint32_t>(tickProgram)));
 }
 
-std::vector<int> TickSound::allNotes() {
-    std::vector<int> notes;
-    for (const Pair &p : kPairs)
-        for (int n : {p.ordinary, p.downbeat})
-            if (std::find(notes.begin(), notes.end(), n) == notes.end())
-                notes.push_back(n);
-    return notes;
+std::vector<int> TickSound::pairNotes(int index) {
+    const Pair &p = kPairs[std::clamp(index, 0, kPairCount - 1)];
+    return {p.ordinary, p.downbeat};
 }
 
 void TickSound::setVolumePercent(int percent) {
@@ -43,6 +40,7 @@ void TickSound::setVolumePercent(int percent) {
 
 void TickSound::setPair(int index) {
     m_pair = std::clamp(index, 0, kPairCount - 1);
+    m_midi.setTickNotes(pairNotes(m_pair));
 }
 
 void TickSound::sendTick(bool downbeat, uint32_t dueTick, Volume volume) {

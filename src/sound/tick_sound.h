@@ -40,8 +40,10 @@ public:
         {"ハイハット / バスドラム", 42, 36},
     };
     static constexpr int kPairCount = static_cast<int>(sizeof(kPairs) / sizeof(kPairs[0]));
-    // Every note a pair may play: what the backend renders ahead.
-    static std::vector<int> allNotes();
+    // The notes of a pair; the backend renders those of the pair in use ahead, at open.
+    static std::vector<int> pairNotes(int index);
+    // A pair chosen since the device opened is rendered when it opens again.
+    bool needsReopen() const { return m_open && m_renderedPair != m_pair; }
 
     // 0 to 100; 0 sends no tick at all (a note-on at velocity 0 is a note-off).
     void setVolumePercent(int percent);
@@ -59,6 +61,7 @@ private:
     bool m_open = false;
     int m_volume = 100;
     int m_pair = 0;
+    int m_renderedPair = 0;
 };
 
 } // namespace pv2

@@ -150,9 +150,17 @@ TEST_F(MainWindowTest, PracticeWindowVolumeKeysAndTheUsersTickSound) {
     dlg->cmbCount->setCurrentIndex(2);
     dlg->cmbPair->setCurrentIndex(1);
     dlg->spnVolume->setValue(50);
+    const int opened = midi.openCount;
     dlg->accept();
     EXPECT_TRUE(w->run().practice().on);
     EXPECT_EQ(w->run().practice().countInBars, 2);
+    // The new pair is rendered ahead by reopening the device at the next START.
+    EXPECT_EQ(midi.tickNotes, (std::vector<int>{77, 76}));
+    EXPECT_EQ(midi.openCount, opened);
+    w->btn_start_Click();
+    EXPECT_EQ(midi.openCount, opened + 1);
+    w->btn_start_Click();
+    runFor(3000);
 
     w->btn_start->setFocus();
     key(Qt::Key_Minus);

@@ -30,6 +30,7 @@ public:
     void setTimerPeriod(int periodMs) override { timerPeriods.push_back(periodMs); }
     int delayMs() const override { return delay; }
     void wake() override { ++wakes; }
+    void setTickNotes(const std::vector<int> &notes) override { tickNotes = notes; }
 
     std::vector<uint32_t> packedMessages() const;
     void clear() { events.clear(); }
@@ -40,6 +41,7 @@ public:
     std::vector<int> timerPeriods;
     int delay = 0;
     int wakes = 0;
+    std::vector<int> tickNotes;
 
 private:
     uint32_t stamp() const;
