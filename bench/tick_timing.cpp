@@ -345,6 +345,7 @@ int runApp(int argc, char **argv, const Settings &s) {
     for (const auto &l : landings.landings)
         out << "landing " << l.ns << ' ' << l.x << '\n';
     out << "first_spot " << window.state().beats[0].x << '\n';
+    out << "beats_per_bar " << window.state().beatsPerBar << '\n';
     return rc;
 }
 
@@ -1432,7 +1433,8 @@ int runBench(const Settings &s, const QString &self) {
                 firstPaintMs, verdict(firstPaintMs <= 400));
 
     if (const auto p = parsePracticeToken(s.practice)) {
-        const int beatsPerBar = static_cast<int>(s.pattern.count(QLatin1Char('1')));
+        const double bars = number("beats_per_bar");
+        const int beatsPerBar = std::isnan(bars) ? 1 : std::max(1, static_cast<int>(bars));
         practiceFigures(*p, onsets, clock, double(startedNs), 60000.0 / s.tempo, beatsPerBar,
                         rep.offsetMeanMs, double(recordingEndNs));
     }

@@ -58,8 +58,8 @@ int number(const QString &text) {
 } // namespace
 
 std::optional<PracticeSettings> parsePracticeToken(const QString &line) {
-    // Searched for plainly: a regular expression finds nothing in a line that is not valid
-    // UTF-16, and the token must not be lost with the fields that then read empty anyway.
+    // Searched for plainly: a regular expression would also give up on a line that is not
+    // valid UTF-16.
     const QString head = beforeMemo(line);
     const QLatin1String opening("practice=(");
     const qsizetype from = head.indexOf(opening);
