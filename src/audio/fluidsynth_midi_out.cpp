@@ -127,6 +127,7 @@ struct FluidSynthMidiOut::Impl {
     // Sleeping: the output is paused; the next message wakes it and the map starts afresh, since
     // the frames stood still while time went on.
     std::atomic<bool> asleep{false};
+    std::atomic<bool> heldAwake{false};
     std::atomic<bool> reanchor{false};
     // The map is anchored on an estimate until the server's timing first arrives.
     bool provisional = false;
@@ -455,7 +456,7 @@ void FluidSynthMidiOut::Impl::pauseOutput(bool paused) {
 void FluidSynthMidiOut::Impl::maybeSleep() {
     if (!canSleep())
         return;
-    if (!synthIdle || voiceCount > 0 || !queue.empty()) {
+    if (!synthIdle || voiceCount > 0 || !queue.empty() || heldAwake) {
         quietSince = framePos;
         return;
     }
@@ -686,6 +687,12 @@ void FluidSynthMidiOut::setTimerPeriod(int periodMs) {
 int FluidSynthMidiOut::outputLatencyMs() const {
     return static_cast<int>((m_impl->latencyNs.load(std::memory_order_relaxed) + 999'999) /
                             1'000'000);
+}
+
+void FluidSynthMidiOut::holdAwake(bool hold) {
+    m_impl->heldAwake = hold;
+    if (hold)
+        wake();
 }
 
 void FluidSynthMidiOut::setTickNotes(const std::vector<int> &notes) {

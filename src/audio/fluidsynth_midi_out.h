@@ -118,6 +118,7 @@ public:
     int delayMs() const override;
     int outputLatencyMs() const override;
     void wake() override;
+    void holdAwake(bool hold) override;
     // Rendered at the next open.
     void setTickNotes(const std::vector<int> &notes) override;
     Stats stats() const;

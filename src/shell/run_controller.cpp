@@ -93,8 +93,10 @@ void RunController::beatTimerFired() {
     pacer.endStep();
     if (m_practiceRun && m_engine.state().beatStartTick != beatStart)
         practiceLanding();
-    if (m_practiceRun && !c.beat_timer->isActive())
+    if (!c.beat_timer->isActive()) {
         endPractice();
+        m_midi.holdAwake(false);
+    }
     armLanding();
 }
 
@@ -116,7 +118,7 @@ void RunController::armBeatTimer() {
     if (m_tick.needsReopen())
         m_tick.openTickDevice();
     m_midi.setTimerPeriod(period);
-    m_midi.wake();
+    m_midi.holdAwake(true);
     m_display.pacer().flush();
     applyAvPlan();
     m_clock->armBeatTimer(period);
@@ -127,6 +129,7 @@ void RunController::armBeatTimer() {
 void RunController::stopTimers() {
     c.beat_timer->stop();
     c.landing_timer->stop();
+    m_midi.holdAwake(false);
 }
 
 void RunController::applyAvPlan() {

@@ -499,6 +499,15 @@ TEST(FluidSynthMidiOut, SleepsWhenNothingSoundsAndWakesInTime) {
     run.synth->shortMsg(0x00004580);
     run.renderFor(3.0);
     EXPECT_TRUE(run.paused);
+
+    // A run holds it awake through any silence, and lets it sleep when it ends.
+    run.synth->holdAwake(true);
+    EXPECT_FALSE(run.paused);
+    run.renderFor(3.0);
+    EXPECT_FALSE(run.paused);
+    run.synth->holdAwake(false);
+    run.renderFor(1.0);
+    EXPECT_TRUE(run.paused);
 }
 
 } // namespace

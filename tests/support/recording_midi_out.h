@@ -29,7 +29,7 @@ public:
     void close() override;
     void setTimerPeriod(int periodMs) override { timerPeriods.push_back(periodMs); }
     int delayMs() const override { return delay; }
-    void wake() override { ++wakes; }
+    void holdAwake(bool hold) override { heldAwake = hold; }
     void setTickNotes(const std::vector<int> &notes) override { tickNotes = notes; }
 
     std::vector<uint32_t> packedMessages() const;
@@ -40,7 +40,7 @@ public:
     int closeCount = 0;
     std::vector<int> timerPeriods;
     int delay = 0;
-    int wakes = 0;
+    bool heldAwake = false;
     std::vector<int> tickNotes;
 
 private:
