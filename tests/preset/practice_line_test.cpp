@@ -13,24 +13,20 @@ std::vector<QString> fields(const PresetRecord &p) {
 }
 
 TEST(PracticeToken, WritesWhatIsInUseAndReadsItBack) {
-    PracticeSettings all;
-    all.on = true;
-    all.countInBars = 1;
-    all.mute = Mute::Bars;
-    all.playBars = 4;
-    all.muteBars = 4;
-    all.ladderStep = 5;
-    all.ladderEvery = 8;
-    all.ladderTarget = 140;
-    all.timerMinutes = 20;
+    const PracticeSettings all{.on = true,
+                               .countInBars = 1,
+                               .mute = Mute::Bars,
+                               .ladderStep = 5,
+                               .ladderEvery = 8,
+                               .ladderTarget = 140,
+                               .timerMinutes = 20};
     PracticeSettings chance = all;
     chance.mute = Mute::Chance;
     chance.mutePercent = 30;
     chance.hideBall = true;
     chance.ladderStep = -3;
     chance.ladderTarget = 60;
-    PracticeSettings none;
-    none.on = true;
+    const PracticeSettings none{.on = true};
     struct Case {
         PracticeSettings p;
         const char *token;
@@ -71,16 +67,15 @@ TEST(PracticeToken, OnlyBeforeTheMemoAndForgivingOfHandEdits) {
 
 // The token must not change any field the line's own expressions read.
 TEST(PracticeToken, LeavesEveryFieldOfTheLineAsItReads) {
-    PracticeSettings p;
-    p.on = true;
-    p.countInBars = 2;
-    p.mute = Mute::Chance;
-    p.mutePercent = 90;
-    p.hideBall = true;
-    p.ladderStep = -20;
-    p.ladderEvery = 64;
-    p.ladderTarget = 800;
-    p.timerMinutes = 120;
+    const PracticeSettings p{.on = true,
+                             .countInBars = 2,
+                             .mute = Mute::Chance,
+                             .mutePercent = 90,
+                             .hideBall = true,
+                             .ladderStep = -20,
+                             .ladderEvery = 64,
+                             .ladderTarget = 800,
+                             .timerMinutes = 120};
     const char *lines[] = {
         "Waltz parm=(3-) m96 s1 a0 d1 g0 f0 memo=slow",
         "Waltz parm=(3-) m96 s1 a0 d1 g0 f0 memo=try m72",
