@@ -16,9 +16,6 @@ constexpr size_t kFrameBytes = 2 * sizeof(float);
 struct PulseStream::Impl {
     Callbacks callbacks;
     std::atomic<int64_t> underruns{0};
-    // After an uncork the server's last timing report is from before the pause; its latency is
-    // not trusted until a fresh one arrives.
-    bool staleTiming = false;
     pa_threaded_mainloop *loop = nullptr;
     pa_context *context = nullptr;
     pa_stream *stream = nullptr;
@@ -40,11 +37,6 @@ struct PulseStream::Impl {
     static void writable(pa_stream *s, size_t bytes, void *data) {
         static_cast<Impl *>(data)->write(s, bytes);
     }
-    static void timingUpdated(pa_stream *, int success, void *data) {
-        if (success)
-            static_cast<Impl *>(data)->staleTiming = false;
-    }
-
     static void ranDry(pa_stream *, void *data) {
         static_cast<Impl *>(data)->underruns.fetch_add(1, std::memory_order_relaxed);
     }
@@ -58,7 +50,7 @@ struct PulseStream::Impl {
         pa_usec_t usec = 0;
         int negative = 0;
         int64_t latencyNs = -1;
-        if (!staleTiming && pa_stream_get_latency(s, &usec, &negative) == 0)
+        if (pa_stream_get_latency(s, &usec, &negative) == 0)
             latencyNs = (negative ? -1 : 1) * static_cast<int64_t>(usec) * 1000;
         callbacks.request(frames, latencyNs);
         while (frames > 0) {
@@ -216,11 +208,6 @@ void PulseStream::setPaused(bool paused) {
         pa_threaded_mainloop_lock(d.loop);
     if (pa_operation *op = pa_stream_cork(d.stream, paused ? 1 : 0, nullptr, nullptr))
         pa_operation_unref(op);
-    if (!paused) {
-        d.staleTiming = true;
-        if (pa_operation *op = pa_stream_update_timing_info(d.stream, Impl::timingUpdated, &d))
-            pa_operation_unref(op);
-    }
     if (!inLoop)
         pa_threaded_mainloop_unlock(d.loop);
 }
