@@ -228,6 +228,8 @@ TEST(EncodeText, RefusesCharactersTheEncodingLacks) {
     EXPECT_EQ(encodeText(QStringLiteral("ソ"), TextEncoding::Cp932), QByteArray("\x83\x5C"));
     EXPECT_FALSE(encodeText(QStringLiteral("drum 🥁"), TextEncoding::Cp932));
     EXPECT_FALSE(encodeText(QStringLiteral("é"), TextEncoding::Cp932));
+    // Encoded without complaint, but read back as "№": as good as lost.
+    EXPECT_FALSE(encodeText(QString(QChar(0xF86F)), TextEncoding::Cp932));
     EXPECT_TRUE(encodeText(QStringLiteral("drum 🥁"), TextEncoding::Utf8));
     EXPECT_FALSE(encodeText(QStringLiteral("a") + QChar(0xD800), TextEncoding::Utf8));
 }
