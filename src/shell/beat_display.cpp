@@ -44,26 +44,39 @@ void BeatDisplay::setPracticeStatus(const QString &status, bool countIn) {
     m_countIn = countIn;
     if (marks)
         B_Disp();
+    renderPracticeStatus();
     drawPracticeStatus();
 }
 
-// In the drawing area's top left corner, redrawn with every frame: the beat row's lower part
-// lies under the function-key buttons.
-void BeatDisplay::drawPracticeStatus() {
+// The words are laid out once per change; every frame only copies them.
+void BeatDisplay::renderPracticeStatus() {
+    m_statusImage = QImage();
     if (m_practiceStatus.isEmpty())
         return;
-    QImage &img = c.Picture1->image();
     QFont small = m_drawFont;
     small.setBold(false);
     small.setPointSize(8);
-    QPainter p(&img);
+    const QImage &area = c.Picture1->image();
+    const QFontMetrics fm(small, &area);
+    m_statusImage = QImage(fm.horizontalAdvance(m_practiceStatus), fm.height(),
+                           QImage::Format_ARGB32_Premultiplied);
+    m_statusImage.setDevicePixelRatio(area.devicePixelRatio());
+    m_statusImage.fill(Qt::transparent);
+    QPainter p(&m_statusImage);
     p.setFont(small);
     p.setPen(QColor(200, 210, 230));
-    const QFontMetrics fm(small, &img);
-    const QRect box(6, 4, fm.horizontalAdvance(m_practiceStatus), fm.height());
-    p.drawText(QPoint(box.left(), box.top() + fm.ascent()), m_practiceStatus);
+    p.drawText(QPoint(0, fm.ascent()), m_practiceStatus);
+}
+
+// In the drawing area's top left corner, with every frame: the beat row's lower part lies under
+// the function-key buttons.
+void BeatDisplay::drawPracticeStatus() {
+    if (m_statusImage.isNull())
+        return;
+    QPainter p(&c.Picture1->image());
+    p.drawImage(QPoint(6, 4), m_statusImage);
     p.end();
-    m_statusBox = box.adjusted(-2, -2, 2, 2);
+    m_statusBox = QRect(QPoint(6, 4), m_statusImage.size()).adjusted(-2, -2, 2, 2);
     c.Picture1->markDrawn(m_statusBox);
 }
 

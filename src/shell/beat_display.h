@@ -55,6 +55,7 @@ public:
     void showMemo() override { dispMemo(m_memo); }
 
 private:
+    void renderPracticeStatus();
     void drawPracticeStatus();
 
     Controls c;
@@ -63,6 +64,7 @@ private:
     QFont m_drawFont;
     QString m_memo;
     QString m_practiceStatus;
+    QImage m_statusImage;
     QRect m_statusBox;
     bool m_countIn = false;
     std::array<int16_t, 31> m_digitStart{};
