@@ -64,6 +64,7 @@ public:
     const BarStart &land(bool barLine);
     const BarStart &bar() const { return m_bar; }
     const PracticeSettings &settings() const { return m_p; }
+    int startTempo() const { return m_startTempo; }
     int barIndex() const { return m_bars; }
     // Whether the bar line ahead, due msFromStart after START, ends the run.
     bool stopsAt(int64_t msFromStart) const;

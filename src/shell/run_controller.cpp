@@ -29,10 +29,7 @@ RunController::RunController(const Controls &controls, const Parts &parts)
         m_engine.state(), m_counter, m_display.pacer(), *m_timer, parts.random,
         [this](bool downbeat, uint32_t due) {
             if (m_practiceRun) {
-                // The landing ahead is on the first spot: a bar line.
-                const EngineState &st = m_engine.state();
-                const PracticeRun::Tick t =
-                    m_practiceRun->tick(st.curBeat + 1 >= st.beatsPerBar, downbeat);
+                const PracticeRun::Tick t = m_practiceRun->tick(barLineAhead(), downbeat);
                 if (!t.sound)
                     return;
                 downbeat = t.downbeatSound;
@@ -153,10 +150,6 @@ void RunController::openSyncDialog() {
     m_syncDialog->openModal();
 }
 
-} // namespace pv2
-
-namespace pv2 {
-
 void RunController::setPractice(const PracticeSettings &p) {
     m_practice = p.clamped();
     showPracticeStatus();
@@ -186,11 +179,16 @@ void RunController::startPractice() {
     if (!m_practice.on)
         return;
     const EngineState &st = m_engine.state();
-    m_startTempo = st.tempo;
     m_runStart = st.beatStartTick;
     // Resting on the last spot, the first landing is already the bar line.
     m_practiceRun.emplace(m_practice, st.tempo, m_counter.now(), st.curBeat >= st.beatsPerBar - 1);
     showPracticeStatus();
+}
+
+// The landing the clock flies to next is on the first spot.
+bool RunController::barLineAhead() const {
+    const EngineState &st = m_engine.state();
+    return st.curBeat + 1 >= st.beatsPerBar;
 }
 
 // After each landing: the bar it begins, and what the bar line ahead brings.
@@ -198,7 +196,7 @@ void RunController::practiceLanding() {
     EngineState &st = m_engine.state();
     m_practiceRun->land(st.curBeat == 0);
     showPracticeStatus();
-    if (m_engine.isStopped() || !c.beat_timer->isActive() || st.curBeat + 1 < st.beatsPerBar)
+    if (m_engine.isStopped() || !c.beat_timer->isActive() || !barLineAhead())
         return;
     const int bar = m_practiceRun->barIndex();
     const PracticeRun::BarStart next = m_practiceRun->barState(bar + 1);
@@ -217,11 +215,12 @@ void RunController::endPractice() {
     if (!m_practiceRun)
         return;
     const bool laddered = m_practiceRun->settings().ladderStep != 0;
+    const int startTempo = m_practiceRun->startTempo();
     m_practiceRun.reset();
     m_display.pacer().showBall();
     // The ladder climbed for this run; the next starts where this one did, by any start key.
     if (laddered && m_setTempoText && m_engine.isStopped()) {
-        m_setTempoText(QString::number(m_startTempo));
+        m_setTempoText(QString::number(startTempo));
         m_engine.rebuildBeats();
     }
     showPracticeStatus();

@@ -81,6 +81,7 @@ public:
 
 private:
     void stopRun();
+    bool barLineAhead() const;
     void startPractice();
     void practiceLanding();
     void endPractice();
@@ -105,7 +106,6 @@ private:
     PracticeSettings m_practice;
     std::optional<PracticeRun> m_practiceRun;
     uint32_t m_runStart = 0;
-    int m_startTempo = 0;
     QPointer<frm_practice> m_practiceDialog;
 };
 
