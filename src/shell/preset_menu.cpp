@@ -149,7 +149,6 @@ void PresetMenu::btn_save_Click() {
     snap.fluct = c.chkVar->isChecked();
     snap.beatNumbers = c.chkBmark->isChecked();
     snap.guideLine = c.L3check->isChecked();
-
     snap.tempo = c.cmb_speed->currentText();
     m_saveDialog = new frm_save(snap, m_files, menuPath(), m_boxes, [this] { presetsSaved(); });
     if (m_practice)
