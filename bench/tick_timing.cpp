@@ -231,6 +231,7 @@ private:
 };
 
 int runApp(int argc, char **argv, const Settings &s) {
+    preferPlainFrameTransfer();
     QApplication app(argc, argv);
     SteadyTickCounter counter;
     FluidSynthMidiOut::Options options;

@@ -1,5 +1,6 @@
 #include "audio/fluidsynth_midi_out.h"
 #include "frm_main.h"
+#include "picture_box.h"
 #include "platform/text_file.h"
 #include "platform/tick_counter.h"
 #include "sound/tick_sound.h"
@@ -11,6 +12,7 @@
 #include <QStyleFactory>
 
 int main(int argc, char **argv) {
+    pv2::preferPlainFrameTransfer();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Pulvano2"));
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));

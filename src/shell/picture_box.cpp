@@ -11,6 +11,11 @@
 
 namespace pv2 {
 
+void preferPlainFrameTransfer() {
+    if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM"))
+        qputenv("QT_XCB_NO_MITSHM", "1");
+}
+
 PictureBox::PictureBox(QWidget *parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     m_image = QImage(1, 1, QImage::Format_RGB32);
