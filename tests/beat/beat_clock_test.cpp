@@ -11,8 +11,10 @@ using namespace pv2::test;
 
 TEST(SteadyClock, TicksComeFiftyMsAheadWithTheDownbeatNoteBeforeBeatZero) {
     const struct {
-        const char *pattern, *downbeats;
-    } cases[] = {{"1111", "0001"}, {"11", "0101"}, {"1", "0000"}};
+        const char *pattern, *ticks; // ms after START, o or D for the downbeat note
+    } cases[] = {{"1111", "950o 1450o 1950o 2450D "},
+                 {"11", "950o 1450D 1950o 2450D "},
+                 {"1", "950o 1450o 1950o 2450o "}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.pattern);
         ClockRig rig;
@@ -20,13 +22,12 @@ TEST(SteadyClock, TicksComeFiftyMsAheadWithTheDownbeatNoteBeforeBeatZero) {
         rig.start();
         const uint32_t t0 = rig.counter.now();
         rig.runFor(2600);
-        // The very first interval after program start has no tick.
-        ASSERT_EQ(rig.ticks.size(), 4u);
-        for (size_t i = 0; i < 4; ++i) {
-            EXPECT_EQ(rig.ticks[i].due, t0 + 500 * (i + 2) - 50) << i;
-            EXPECT_EQ(rig.ticks[i].sentAt, rig.ticks[i].due) << i;
-            EXPECT_EQ(rig.ticks[i].downbeat, c.downbeats[i] == '1') << i;
-        }
+        // The very first interval after program start has no tick; each is sent when due.
+        std::string got;
+        for (const Tick &t : rig.ticks)
+            got += std::to_string(t.due - t0) + (t.downbeat ? 'D' : 'o') +
+                   (t.sentAt == t.due ? " " : "(late) ");
+        EXPECT_EQ(got, c.ticks);
     }
 }
 
@@ -49,12 +50,11 @@ TEST(SteadyClock, UpbeatColourCoversExactlyTheLastBeatOfTheBar) {
     rig.upbeat = true;
     rig.start();
     rig.runFor(5 * 500);
-    // Beats 0, 1, 2, 3, then 0 again.
+    // Beats 0, 1, 2, 3, then 0 again; none once switched off.
     const std::vector<uint32_t> want = {0x996644, 0x996644, 0x996644, 0xFF6600, 0x996644};
-    EXPECT_EQ(rig.backgrounds, want);
     rig.upbeat = false;
     rig.runFor(2000);
-    EXPECT_EQ(rig.backgrounds.size(), want.size());
+    EXPECT_EQ(rig.backgrounds, want);
 }
 
 TEST(SteadyClock, StopCompletesOnTheNextBeatAtRestAndALaterStartTicksAtOnce) {
@@ -66,10 +66,7 @@ TEST(SteadyClock, StopCompletesOnTheNextBeatAtRestAndALaterStartTicksAtOnce) {
     rig.runFor(200);
     EXPECT_TRUE(rig.active) << "the interval runs to its end";
     rig.runFor(1000);
-    EXPECT_FALSE(rig.active);
-    EXPECT_EQ(rig.memos, 1);
-    EXPECT_FALSE(rig.st.stopRequested);
-    EXPECT_EQ(rig.st.curBeat, 1);
+    EXPECT_TRUE(!rig.active && rig.memos == 1 && !rig.st.stopRequested && rig.st.curBeat == 1);
     EXPECT_EQ(rig.ticks.size(), ticksBefore + 1) << "the tick of the stopping beat still sounds";
     EXPECT_EQ(rig.balls.back(), QPoint(rig.st.beats[1].x, rig.height - 44));
     // Unlike the first run, a later one ticks the downbeat that ends its first interval.
@@ -87,8 +84,7 @@ TEST(SteadyClock, PendingScheduleIsAdoptedAtTheBeatOnly) {
     rig.applyTempo("60");
     EXPECT_EQ(rig.st.beats[2].ms, 500);
     rig.runFor(395); // beat 2 noticed at 1490 (10 ms early)
-    EXPECT_EQ(rig.st.beats[2].ms, 1000);
-    EXPECT_FALSE(rig.st.nextBeatsPending);
+    EXPECT_TRUE(rig.st.beats[2].ms == 1000 && !rig.st.nextBeatsPending);
     const uint32_t start = rig.st.beatStartTick;
     rig.runFor(1000);
     EXPECT_EQ(rig.st.beatStartTick, start + 1000);
@@ -106,8 +102,9 @@ TEST(SteadyClock, FlightFollowsTheArcAndTreatsAnEarlyBeatAsItsStart) {
     EXPECT_EQ(rig.balls.back(), QPoint(rig.st.beats[0].x, rig.height - 44));
 }
 
-TEST(SteadyClock, AStalledMachineStartsAgainInsteadOfRacing) {
+TEST(SteadyClock, AStalledMachineStartsAgainAndAStartResynchronisesTheSlot) {
     ClockRig rig;
+    rig.pattern = "111111";
     rig.start();
     rig.runFor(600);
     rig.fireAt(rig.counter.now() + 5000); // suspended for five seconds
@@ -115,19 +112,12 @@ TEST(SteadyClock, AStalledMachineStartsAgainInsteadOfRacing) {
     const int beat = rig.st.curBeat;
     rig.runFor(100);
     EXPECT_EQ(rig.st.curBeat, beat) << "no burst of missed beats";
-}
-
-TEST(SteadyClock, StartResynchronisesTheSlotWithTheCurrentBeat) {
-    ClockRig rig;
-    rig.pattern = "111111";
-    rig.start();
-    rig.runFor(2500);
+    rig.runFor(1800);
     rig.requestStop();
     rig.runFor(600);
     rig.pattern = "11";
     rig.start();
-    EXPECT_EQ(rig.st.curBeat, 1);
-    EXPECT_EQ(rig.clock.slotIndex(), 1);
+    EXPECT_TRUE(rig.st.curBeat == 1 && rig.clock.slotIndex() == 1);
 }
 
 // A simulated day: the fake counter jumps from one timer firing to the next.
@@ -168,11 +158,9 @@ TEST(SteadyClock, ADayOfTempoAndPatternChangesKeepsEveryBeatOnTheGrid) {
         rig.beatStarts.clear();
         rig.fireAt(now);
         rig.balls.clear();
-        for (const Tick &t : rig.ticks) {
-            ++ticks;
-            ASSERT_EQ(t.due, due - 50u) << "tick " << ticks;
-            ASSERT_GE(tickDiff(t.sentAt, t.due), 0) << "tick " << ticks;
-        }
+        for (const Tick &t : rig.ticks)
+            ASSERT_TRUE(t.due == due - 50u && tickDiff(t.sentAt, t.due) >= 0) << "beat " << beats;
+        ticks += static_cast<int64_t>(rig.ticks.size());
         rig.ticks.clear();
         const int32_t early = tickDiff(due, now); // > 0 while the beat is not due yet
         if (rig.beatStarts.empty()) {
@@ -193,15 +181,6 @@ TEST(SteadyClock, ADayOfTempoAndPatternChangesKeepsEveryBeatOnTheGrid) {
     EXPECT_EQ(ticks, beats - 1);
 }
 
-TEST(FluctClock, MapStepsWithoutTheRandomTerm) {
-    EXPECT_DOUBLE_EQ(BeatClock::fluctNext(0.25, 0.0f), 0.375);
-    EXPECT_DOUBLE_EQ(BeatClock::fluctNext(0.75, 0.0f), 0.625);
-    EXPECT_DOUBLE_EQ(BeatClock::fluctNext(0.5, 0.0f), 0.0);
-    // The random term moves the state off the fixed points.
-    EXPECT_GT(BeatClock::fluctNext(0.0, 0.5f), 0.0);
-    EXPECT_LT(BeatClock::fluctNext(1.0, 0.5f), 1.0);
-}
-
 TEST(FluctClock, BeatsVaryWithinBoundsAndStayOnTheirScheduledMoments) {
     ClockRig rig;
     rig.pattern = "1";
@@ -211,8 +190,7 @@ TEST(FluctClock, BeatsVaryWithinBoundsAndStayOnTheirScheduledMoments) {
     rig.clock.reseedFluct();
     rig.start();
     // The first interval is the plain beat, bouncing in place.
-    EXPECT_EQ(rig.st.beats[0].ms, 1000);
-    EXPECT_EQ(rig.st.beats[0].dx, 0);
+    EXPECT_TRUE(rig.st.beats[0].ms == 1000 && rig.st.beats[0].dx == 0);
     const double W = rig.st.trackWidth;
     uint32_t grid = rig.st.beatStartTick;
     std::mt19937 gen(4);
@@ -222,10 +200,10 @@ TEST(FluctClock, BeatsVaryWithinBoundsAndStayOnTheirScheduledMoments) {
             rig.fireAt(rig.counter.now() + 20 + gen() % 6);
         ASSERT_EQ(rig.st.beatStartTick, grid) << i;
         EXPECT_EQ(rig.st.nextBeatTick, grid + rig.st.beats[0].ms);
-        EXPECT_GE(rig.st.beats[0].ms, 700);
-        EXPECT_LE(rig.st.beats[0].ms, 1000);
-        EXPECT_GE(rig.st.beats[1].x, std::floor(0.15 * W) - 1);
-        EXPECT_LE(rig.st.beats[1].x, std::ceil(0.85 * W) + 1);
+        EXPECT_TRUE(rig.st.beats[0].ms >= 700 && rig.st.beats[0].ms <= 1000) << i;
+        EXPECT_TRUE(rig.st.beats[1].x >= std::floor(0.15 * W) - 1 &&
+                    rig.st.beats[1].x <= std::ceil(0.85 * W) + 1)
+            << i;
     }
     for (const auto &t : rig.ticks)
         EXPECT_FALSE(t.downbeat);

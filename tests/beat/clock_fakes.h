@@ -49,14 +49,9 @@ struct ClockRig : BallView, BeatTimer {
     QString tempoText = QStringLiteral("120"); // 500 ms beats
     QString pattern = QStringLiteral("1111");
     BeatEngine engine = BeatEngine(
+        // Tempo and pattern text, the 1/f box, then the area's width and height.
         [this] {
-            return ScheduleInput{
-                .tempoText = tempoText,
-                .patternText = pattern,
-                .fluctChecked = fluctChecked,
-                .areaWidth = 609,
-                .areaHeight = height,
-            };
+            return ScheduleInput{tempoText, pattern, fluctChecked, 609, height};
         },
         [this](const QString &text) { tempoText = text; });
     EngineState &st = engine.state();

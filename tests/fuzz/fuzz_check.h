@@ -20,18 +20,12 @@ namespace pv2::fuzz {
 // The first byte picks how the rest becomes text, so that plain ASCII, any valid text and
 // broken UTF-16 (lone surrogates) are all reached.
 inline QString textFromBytes(unsigned char mode, const char *data, qsizetype size) {
-    switch (mode % 3) {
-    case 0:
-        return QString::fromLatin1(data, size);
-    case 1:
-        return QString::fromUtf8(data, size);
-    default: {
-        // The bytes need not be aligned for char16_t: copy them.
-        QString s(size / 2, Qt::Uninitialized);
-        std::memcpy(s.data(), data, static_cast<size_t>(s.size()) * sizeof(QChar));
-        return s;
-    }
-    }
+    if (mode % 3 != 2)
+        return mode % 3 ? QString::fromUtf8(data, size) : QString::fromLatin1(data, size);
+    // The bytes need not be aligned for char16_t: copy them.
+    QString s(size / 2, Qt::Uninitialized);
+    std::memcpy(s.data(), data, static_cast<size_t>(s.size()) * sizeof(QChar));
+    return s;
 }
 
 inline bool isAsciiDigit(QChar c) {

@@ -22,26 +22,17 @@ namespace {
 
 const pv2::FluctProfile kProfile = pv2::fillFluctProfile();
 
-QString describe(const pv2::ScheduleInput &in, int i) {
-    return QStringLiteral("tempo [%1] pattern [%2] area %3x%4 fluct %5 depth %6 record %7")
-        .arg(in.tempoText, in.patternText)
-        .arg(in.areaWidth)
-        .arg(in.areaHeight)
-        .arg(in.fluctChecked)
-        .arg(static_cast<double>(in.fluctDepth))
-        .arg(i);
+QString text(const std::string &raw) {
+    return QString::fromUtf8(raw.data(), static_cast<qsizetype>(raw.size()));
 }
 
 // Mostly the characters a pattern is made of, so that the builder's forms are all reached.
 QString patternFrom(FuzzedDataProvider &fdp) {
-    if (fdp.ConsumeBool()) {
-        const std::string raw = fdp.ConsumeRandomLengthString(300);
-        return QString::fromUtf8(raw.data(), static_cast<qsizetype>(raw.size()));
-    }
+    if (fdp.ConsumeBool())
+        return text(fdp.ConsumeRandomLengthString(300));
     static const char kAlphabet[] = "0123456789 -x";
-    const std::string raw = fdp.ConsumeRandomLengthString(40);
     QString s;
-    for (const char c : raw)
+    for (const char c : fdp.ConsumeRandomLengthString(40))
         s += QChar::fromLatin1(kAlphabet[static_cast<unsigned char>(c) % (sizeof kAlphabet - 1)]);
     return s;
 }
@@ -58,22 +49,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // The preset file can set any finite depth.
     in.fluctDepth = fdp.ConsumeBool() ? fdp.ConsumeFloatingPointInRange(-2.0f, 2.0f)
                                       : fdp.ConsumeFloatingPoint<float>();
-    const std::string tempo = fdp.ConsumeRandomLengthString(40);
-    in.tempoText = QString::fromUtf8(tempo.data(), static_cast<qsizetype>(tempo.size()));
+    in.tempoText = text(fdp.ConsumeRandomLengthString(40));
     in.patternText = patternFrom(fdp);
+    const auto describe = [&](int i) {
+        return QString::asprintf("tempo [%s] pattern [%s] area %dx%d fluct %d depth %g record %d",
+                                 qUtf8Printable(in.tempoText), qUtf8Printable(in.patternText),
+                                 in.areaWidth, in.areaHeight, int(in.fluctChecked),
+                                 double(in.fluctDepth), i);
+    };
 
     // Poisoned beforehand, so that a record left unwritten shows.
     pv2::Schedule table;
-    for (pv2::BeatSlot &s : table)
-        s = {-32768, 12345, -7, -1, std::nan(""), std::nan("")};
+    table.fill({-32768, 12345, -7, -1, std::nan(""), std::nan("")});
 
     const pv2::ScheduleResult r = pv2::buildSchedule(table, in);
     const int n = r.beatsPerBar;
-    PV2_FUZZ_CHECK(n >= 1 && n <= pv2::kMaxBeats, describe(in, n));
-    PV2_FUZZ_CHECK(r.tempo >= 1 && r.tempo <= 800, describe(in, -1));
+    PV2_FUZZ_CHECK(n >= 1 && n <= pv2::kMaxBeats, describe(n));
+    PV2_FUZZ_CHECK(r.tempo >= 1 && r.tempo <= 800, describe(-1));
     PV2_FUZZ_CHECK(!r.newTempoText || *r.newTempoText == u"1" || *r.newTempoText == u"800",
-                   describe(in, -1));
-    PV2_FUZZ_CHECK(r.oneBeat == (n == 1), describe(in, -1));
+                   describe(-1));
+    PV2_FUZZ_CHECK(r.oneBeat == (n == 1), describe(-1));
 
     const double L = in.trackLeft - in.ballWidth / 2.0;
     const double W = std::max(0, in.areaWidth - in.trackLeft - in.trackRight);
@@ -81,21 +76,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const double xMax = L + W + (len - 1) / 2.0;
     for (int i = 0; i < n; ++i) {
         const pv2::BeatSlot &s = table[i];
-        PV2_FUZZ_CHECK(s.ms > 0, describe(in, i));
-        PV2_FUZZ_CHECK(std::isfinite(s.vx) && std::isfinite(s.lift), describe(in, i));
-        PV2_FUZZ_CHECK(s.height >= 0, describe(in, i));
-        PV2_FUZZ_CHECK(s.x >= L && s.x <= xMax, describe(in, i) + QStringLiteral(" x %1").arg(s.x));
+        PV2_FUZZ_CHECK(s.ms > 0, describe(i));
+        PV2_FUZZ_CHECK(std::isfinite(s.vx) && std::isfinite(s.lift), describe(i));
+        PV2_FUZZ_CHECK(s.height >= 0, describe(i));
+        PV2_FUZZ_CHECK(s.x >= L && s.x <= xMax, describe(i) + QStringLiteral(" x %1").arg(s.x));
         if (W == 0)
-            PV2_FUZZ_CHECK(s.x == L, describe(in, i));
+            PV2_FUZZ_CHECK(s.x == L, describe(i));
         if (len <= 15 && in.areaWidth >= in.trackLeft + in.trackRight)
-            PV2_FUZZ_CHECK(s.x >= 0 && s.x + in.ballWidth <= in.areaWidth, describe(in, i));
+            PV2_FUZZ_CHECK(s.x >= 0 && s.x + in.ballWidth <= in.areaWidth, describe(i));
         // The ball lands where the next interval starts; the last one flies back to the first.
-        const int next = (i + 1) % n;
-        PV2_FUZZ_CHECK(s.dx == table[next].x - s.x, describe(in, i));
+        PV2_FUZZ_CHECK(s.dx == table[(i + 1) % n].x - s.x, describe(i));
     }
     if (r.oneBeat) {
-        PV2_FUZZ_CHECK(table[1].x == table[0].x, describe(in, 1));
-        PV2_FUZZ_CHECK(r.fluctBeatMs > 0 && r.fluctHeight >= 0, describe(in, 0));
+        PV2_FUZZ_CHECK(table[1].x == table[0].x, describe(1));
+        PV2_FUZZ_CHECK(r.fluctBeatMs > 0 && r.fluctHeight >= 0, describe(0));
     }
     return 0;
 }

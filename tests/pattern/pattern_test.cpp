@@ -163,10 +163,8 @@ TEST(BeatLabels, OnePerMovingBeatCentredUnderTheBall) {
     digitStart.fill(-7);
     const auto labels = beatLabels(evenBar(kMaxBeats, 20), 40, true, 10.0, 25.0, 44, digitStart);
     ASSERT_EQ(labels.size(), 31u);
-    EXPECT_EQ(labels[11].text, "12");
-    EXPECT_DOUBLE_EQ(labels[11].x, 18 + 220 + 22 - 5);
-    EXPECT_EQ(digitStart[30], 29);
-    EXPECT_EQ(digitStart[0], -7);
+    EXPECT_TRUE(labels[11].text == "12" && labels[11].x == 18 + 220 + 22 - 5);
+    EXPECT_TRUE(digitStart[30] == 29 && digitStart[0] == -7);
 }
 
 TEST(BeatLabels, GuideLineHeightFromTheFloor) {

@@ -23,18 +23,12 @@ struct StartingFile {
     std::optional<TextEncoding> enc; // nullopt: nothing to tell, the system's
 };
 
-void PrintTo(const StartingFile &s, std::ostream *os) {
-    *os << s.name;
-}
-
 class AppendPreset : public ::testing::TestWithParam<StartingFile> {
 protected:
     test::MemoryFileAccess files(int failAt = -1, qsizetype keep = 0) const {
-        test::MemoryFileAccess fs;
+        test::MemoryFileAccess fs(failAt, keep);
         if (GetParam().bytes)
             fs.files.insert(kPath, *GetParam().bytes);
-        fs.failAt = failAt;
-        fs.keep = keep;
         return fs;
     }
 };
@@ -84,8 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(AppendPresetLine, CharacterMissingFromTheFilesEncodingFailsWithoutTouchingIt) {
-    QByteArray before = fixture("preset_cp932.txt");
-    before.chop(2); // no final line end either
+    const QByteArray before = fixture("preset_cp932.txt").chopped(2); // no final line end either
     test::MemoryFileAccess fs;
     fs.files.insert(kPath, before);
     EXPECT_EQ(appendPresetLine(fs, kPath, QStringLiteral("ドラム🥁 parm=(1) m80")),
@@ -97,11 +90,9 @@ TEST(AppendPresetLine, CharacterMissingFromTheFilesEncodingFailsWithoutTouchingI
 TEST(AppendPresetLine, AFailedWriteRestoresWhatTheFileHeldJustBefore) {
     const QByteArray replacement = "X parm=(4-) m90\r\nY parm=(2) m70\r\nZ parm=(1) m50\r\n";
     for (const bool writeFails : {false, true}) {
-        test::MemoryFileAccess fs;
+        test::MemoryFileAccess fs(writeFails ? 3 : -1, 5); // read, create, size, then the write
         fs.files.insert(kPath, "A parm=(1) m60\r\n");
         fs.afterRead = [&] { fs.files[kPath] = replacement; };
-        fs.failAt = writeFails ? 3 : -1; // read, create, size, then the write
-        fs.keep = 5;
         const AppendResult r = appendPresetLine(fs, kPath, QStringLiteral("B parm=(3) m80"));
         EXPECT_EQ(r, writeFails ? AppendResult::Failed : AppendResult::Ok);
         EXPECT_EQ(fs.files.value(kPath),

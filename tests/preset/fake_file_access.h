@@ -17,15 +17,16 @@ namespace pv2::test {
 // append still writes its first `keep` bytes, as a full disk does.
 class MemoryFileAccess : public FileAccess {
 public:
+    explicit MemoryFileAccess(int failAt = -1, qsizetype keep = 0) : failAt(failAt), keep(keep) {}
     QHash<QString, QByteArray> files;
-    int failAt = -1;
-    qsizetype keep = 0;
+    int failAt;
+    qsizetype keep;
     int calls = 0;
     int appendCalls = 0;
     std::function<void()> afterRead; // lets another program change the file after our read
 
     std::optional<QByteArray> readAll(const QString &path) override {
-        if (fails() || !files.contains(path))
+        if (!works(path))
             return std::nullopt;
         const QByteArray bytes = files.value(path);
         if (afterRead)
@@ -35,14 +36,11 @@ public:
     bool ensureExists(const QString &path) override {
         if (fails())
             return false;
-        if (!files.contains(path))
-            files.insert(path, QByteArray());
+        files.insert(path, files.value(path));
         return true;
     }
     std::optional<qint64> size(const QString &path) override {
-        if (fails() || !files.contains(path))
-            return std::nullopt;
-        return files.value(path).size();
+        return works(path) ? std::optional(files.value(path).size()) : std::nullopt;
     }
     bool append(const QString &path, const QByteArray &bytes) override {
         ++appendCalls;
@@ -53,7 +51,7 @@ public:
         return ok;
     }
     bool truncate(const QString &path, qint64 size) override {
-        if (fails() || !files.contains(path))
+        if (!works(path))
             return false;
         files[path].truncate(size);
         return true;
@@ -62,6 +60,7 @@ public:
 
 private:
     bool fails() { return calls++ == failAt; }
+    bool works(const QString &path) { return !fails() && files.contains(path); }
 };
 
 } // namespace pv2::test
