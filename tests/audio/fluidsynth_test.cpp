@@ -75,21 +75,15 @@ double fundamentalHz(const std::vector<float> &s, double around, size_t from) {
         double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
         for (double &v : y) {
             const double out = b0 * v - b0 * x2 - a1 * y1 - a2 * y2;
-            x2 = x1, x1 = v, y2 = y1, y1 = out;
-            v = out;
+            x2 = x1, x1 = v, y2 = y1, y1 = v = out;
         }
     }
-    double first = -1, last = -1;
-    int crossings = 0;
-    for (size_t i = from + 1; i < y.size(); ++i) {
-        if (y[i - 1] < 0 && y[i] >= 0) {
-            last = static_cast<double>(i - 1) + y[i - 1] / (y[i - 1] - y[i]);
-            if (first < 0)
-                first = last;
-            ++crossings;
-        }
-    }
-    return crossings < 100 ? 0 : (crossings - 1) * kRate / (last - first);
+    std::vector<double> at; // upward zero crossings, interpolated
+    for (size_t i = from + 1; i < y.size(); ++i)
+        if (y[i - 1] < 0 && y[i] >= 0)
+            at.push_back(static_cast<double>(i - 1) + y[i - 1] / (y[i - 1] - y[i]));
+    return at.size() < 100 ? 0
+                           : static_cast<double>(at.size() - 1) * kRate / (at.back() - at.front());
 }
 
 // A freshly started piccolo A on channel 1 in cents from 440 Hz, measured after its attack. Its
