@@ -108,8 +108,6 @@ TEST_F(SyncWindow, KeyboardOnlyAndEscapeEndsAMeasurement) {
     owner.show();
     sync.openModal();
     EXPECT_EQ(QApplication::activeModalWidget(), &sync);
-    EXPECT_EQ(sync.windowTitle(), QStringLiteral("音と表示のずれ"));
-    EXPECT_EQ(sync.spn_offset->minimum(), -250);
     EXPECT_EQ(sync.spn_offset->maximum(), 250);
     EXPECT_EQ(sync.lbl_offset->buddy(), sync.spn_offset);
     // The tap button is skipped until a measurement starts.
@@ -131,8 +129,7 @@ TEST_F(SyncWindow, KeyboardOnlyAndEscapeEndsAMeasurement) {
     key(Qt::Key_Escape);
     EXPECT_FALSE(sync.isVisible());
     EXPECT_EQ(sync.result(), QDialog::Rejected);
-    EXPECT_FALSE(sync.calibrating());
-    EXPECT_FALSE(sync.sync_timer->isActive());
+    EXPECT_EQ(state(), "idle no timer OK tap(off)");
     runFor(1000, [] {});
     EXPECT_EQ(posted.size(), before) << "no click after the window closed";
     EXPECT_EQ(sync.offsetMs(), 30);

@@ -3,27 +3,19 @@
 using namespace pv2;
 using namespace pv2::test;
 
-TEST_F(MainWindowTest, TypingIntoThePatternBoxIsCleanedKeyByKey) {
+// The cleaning itself has its table beside the pattern code; here it runs key by key.
+TEST_F(MainWindowTest, TypingIntoThePatternBoxIsCleanedKeyByKeyAndDecidesTheFluctuationBox) {
     w->Text1->setFocus();
     w->Text1->clear();
-    const struct {
-        const char *keys, *shown;
-    } steps[] = {{"4", "4"}, {" ", "4-"}, {"4", "44"}, {"x", "44-"}, {"2", "442"}, {"0", "4420"}};
-    for (const auto &s : steps) {
-        type(s.keys);
-        EXPECT_EQ(w->Text1->text(), s.shown) << s.keys;
-    }
+    type("4 4x20");
+    EXPECT_EQ(w->Text1->text(), "4420");
     EXPECT_EQ(w->state().beatsPerBar, 4 + 4 + 2); // rebuilt as typed
+    EXPECT_EQ(w->chkVar->text(), "fluct.");
     type("abcdefghijklmnopq");
     EXPECT_LE(w->Text1->text().size(), 15);
     key(Qt::Key_Return);
     EXPECT_EQ(QApplication::focusWidget(), w->cmb_speed);
-}
 
-TEST_F(MainWindowTest, PatternDecidesTheFluctuationBox) {
-    w->Text1->setText("11");
-    EXPECT_EQ(w->chkVar->text(), "fluct.");
-    EXPECT_TRUE(w->chkVar->isEnabled());
     w->Text1->setText("1");
     EXPECT_EQ(w->chkVar->text(), "1/f fluct.");
     w->chkVar->setChecked(true);
@@ -44,13 +36,11 @@ TEST_F(MainWindowTest, TempoBoxTakesDigitsAndAppliesOnEnterAtTheNextBeat) {
     EXPECT_EQ(w->cmb_speed->currentText(), "120");
     key(Qt::Key_Return);
     EXPECT_EQ(QApplication::focusWidget(), w->btn_start);
-    EXPECT_TRUE(w->state().nextBeatsPending);
     EXPECT_EQ(w->state().beats[3].ms, 750) << "not in the middle of a beat";
     runFor(700);
     EXPECT_EQ(w->state().beats[0].ms, 500);
     // A list pick applies at the next beat too.
     w->cmb_speed->activated(w->cmb_speed->findText("60"));
-    EXPECT_EQ(w->cmb_speed->currentText(), "60");
     EXPECT_EQ(w->state().beats[1].ms, 500);
     runFor(500);
     EXPECT_EQ(w->state().beats[1].ms, 1000);
@@ -63,7 +53,6 @@ TEST_F(MainWindowTest, TempoBoxLimitsAndFocusKeys) {
         type(typed);
         key(Qt::Key_Return);
     }
-    EXPECT_EQ(w->cmb_speed->currentText(), "800");
     EXPECT_EQ(w->state().tempo, 800);
     w->cmb_speed->setFocus();
     type("P");
@@ -71,29 +60,29 @@ TEST_F(MainWindowTest, TempoBoxLimitsAndFocusKeys) {
     key(Qt::Key_V, Qt::ControlModifier);
     EXPECT_EQ(w->cmb_speed->currentText(), "800");
     // Editing keys edit, with the text X11 gives them (Delete carries U+007F).
-    w->cmb_speed->setFocus();
     const struct {
         Qt::Key k;
         const char *text, *shown;
         int cursor;
-    } edits[] = {{Qt::Key_Home, "", "800", 0},      {Qt::Key_Delete, "\x7f", "00", 0},
-                 {Qt::Key_End, "", "00", 2},        {Qt::Key_Left, "", "00", 1},
-                 {Qt::Key_Backspace, "\b", "0", 0}, {Qt::Key_Right, "", "0", 1}};
+    } edits[] = {{Qt::Key_Home, "", "800", 0},
+                 {Qt::Key_Delete, "\x7f", "00", 0},
+                 {Qt::Key_End, "", "00", 2},
+                 {Qt::Key_Backspace, "\b", "0", 1}};
     for (const auto &e : edits) {
         QKeyEvent press(QEvent::KeyPress, e.k, Qt::NoModifier, QString::fromLatin1(e.text));
         QApplication::sendEvent(QApplication::focusWidget(), &press);
         EXPECT_EQ(w->cmb_speed->currentText(), e.shown) << e.k;
         EXPECT_EQ(w->cmb_speed->lineEdit()->cursorPosition(), e.cursor) << e.k;
     }
-    w->setSpeedText("800");
     for (const char *toTap : {"p", "/"}) {
         w->cmb_speed->setFocus();
         type(toTap);
         EXPECT_EQ(QApplication::focusWidget(), w->btn_tap);
     }
-    EXPECT_EQ(w->cmb_speed->currentText(), "800");
+    EXPECT_EQ(w->cmb_speed->currentText(), "0") << "the tap keys are not typed";
 }
 
+// The list's steps have their table beside the tempo list; here the keys reach it.
 TEST_F(MainWindowTest, ArrowKeysLandOnTheListThenStepThroughIt) {
     for (bool up : {false, true}) {
         w->cmb_speed->setFocus();
@@ -104,11 +93,6 @@ TEST_F(MainWindowTest, ArrowKeysLandOnTheListThenStepThroughIt) {
         EXPECT_EQ(w->cmb_speed->currentText(), up ? "60" : "63");
         EXPECT_TRUE(w->state().nextBeatsPending);
     }
-    // With an entry selected, the arrows step through the list and stop at its ends.
     key(Qt::Key_Up);
     EXPECT_EQ(w->cmb_speed->currentText(), "58");
-    w->cmb_speed->activated(w->cmb_speed->count() - 2);
-    key(Qt::Key_Down);
-    key(Qt::Key_Down);
-    EXPECT_EQ(w->cmb_speed->currentText(), "300");
 }
