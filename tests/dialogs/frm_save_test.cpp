@@ -4,14 +4,7 @@
 #include "support/recording_message_boxes.h"
 #include "widget_helpers.h"
 
-#include <QDir>
-#include <QPointer>
-#include <QTemporaryDir>
-
-namespace pv2 {
-namespace {
-
-using test::typeInto;
+namespace pv2::test {
 
 const QString openFailedText =
     QStringLiteral("ファイルへの書き込みができません。キャンセルしてください");
@@ -70,12 +63,12 @@ TEST_F(SaveDialog, WaltzTypedIntoTheFieldsIsWrittenByteForByte) {
     const std::vector<QWidget *> tabOrder = {dlg->title, dlg->memo,  dlg->btn_save, dlg->btn_cancel,
                                              dlg->beat,  dlg->tempo, dlg->chkS,     dlg->chkA,
                                              dlg->chkG,  dlg->chkD,  dlg->chkF,     dlg->chkP};
-    EXPECT_EQ(test::tabChain(dlg->title), tabOrder);
+    EXPECT_EQ(tabChain(dlg->title), tabOrder);
 
     typeInto(dlg->title, QStringLiteral("Waltz"));
     typeInto(dlg->beat, QStringLiteral("1 2"));
     typeInto(dlg->tempo, QStringLiteral("96"));
-    test::clickIndicator(dlg->chkD, QStyle::SE_CheckBoxIndicator);
+    clickIndicator(dlg->chkD, QStyle::SE_CheckBoxIndicator);
     typeInto(dlg->memo, QStringLiteral("slow"));
     clickSave();
 
@@ -98,7 +91,7 @@ TEST_F(SaveDialog, SnapshotFillsTheCheckBoxesAndIsWrittenUnchanged) {
     };
     for (const auto &[flags, line] : cases) {
         const auto on = [&](int i) { return flags[i] == '1'; };
-        test::MemoryFileAccess mem;
+        MemoryFileAccess mem;
         open({QStringLiteral("3 3 2-"), QStringLiteral("132"), on(0), on(1), on(2), on(3), on(4)},
              &mem);
         QString checked;
@@ -116,11 +109,7 @@ TEST_F(SaveDialog, SnapshotFillsTheCheckBoxesAndIsWrittenUnchanged) {
 TEST_F(SaveDialog, TitleIsTheInjectedDateAndTime) {
     open();
     EXPECT_EQ(dlg->title->text(), frm_save::dateTimeText(now0));
-    const struct {
-        const char *locale;
-        QTime time;
-        const char *expected;
-    } cases[] = {
+    const std::tuple<const char *, QTime, const char *> cases[] = {
         {"C", QTime(9, 5, 30), "2024/05/01 09:05:30"},
         {"ja_JP", QTime(9, 5, 30), "2024/05/01 9:05:30"},
         {"en_US", QTime(21, 5, 30), "5/1/24 9:05:30 PM"},
@@ -134,11 +123,11 @@ TEST_F(SaveDialog, TitleIsTheInjectedDateAndTime) {
         {"en_US", QTime(0, 0, 0, 400), "5/1/24"},
         {"de_DE", QTime(0, 0, 1), "01.05.24 00:00:01"},
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(frm_save::dateTimeText(QDateTime(QDate(2024, 5, 1), c.time),
-                                         QLocale(QString::fromLatin1(c.locale))),
-                  QString::fromUtf8(c.expected))
-            << c.locale << " " << c.time.toString().toStdString();
+    for (const auto &[locale, time, expected] : cases)
+        EXPECT_EQ(frm_save::dateTimeText(QDateTime(QDate(2024, 5, 1), time),
+                                         QLocale(QString::fromLatin1(locale))),
+                  QString::fromUtf8(expected))
+            << locale << " " << time.toString().toStdString();
 }
 
 TEST_F(SaveDialog, CancelAndTheCloseBoxWriteNothing) {
@@ -193,5 +182,4 @@ TEST_F(SaveDialog, DirectoryInPlaceOfTheFileShowsBothMessagesAndStaysOpenForAnot
     EXPECT_TRUE(fileBytes().endsWith(" m80 s1 a0 d0 g0 f0\r\n"));
 }
 
-} // namespace
-} // namespace pv2
+} // namespace pv2::test

@@ -9,18 +9,9 @@
 #include "support/recording_message_boxes.h"
 #include "support/recording_midi_out.h"
 
-#include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QFile>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
+#include <QtTest>
+#include <QtWidgets>
 #include <gtest/gtest.h>
-#include <memory>
 
 namespace pv2::test {
 

@@ -1,10 +1,8 @@
 #include "shell/picture_box.h"
 
-#include <QBackingStore>
-#include <QPainter>
-#include <QTest>
+#include <QtTest>
+#include <QtWidgets>
 #include <gtest/gtest.h>
-#include <memory>
 
 using namespace pv2;
 

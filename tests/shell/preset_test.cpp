@@ -1,9 +1,5 @@
 #include "main_fixture.h"
 
-#include "dialogs/frm_save.h"
-
-#include <QPointer>
-
 using namespace pv2;
 using namespace pv2::test;
 

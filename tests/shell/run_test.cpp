@@ -2,9 +2,6 @@
 
 #include "pattern/beat_labels.h"
 
-#include <QMenu>
-#include <QSpinBox>
-
 using namespace pv2;
 using namespace pv2::test;
 
@@ -105,8 +102,10 @@ TEST_F(MainWindowTest, PictureAndSoundAgreeAndTheUsersOffsetIsKept) {
     create();
     w->btn_start_Click();
     EXPECT_TRUE(midi.heldAwake) << "the output stays awake for the run";
-    EXPECT_EQ(w->avPlan().pictureDelayMs, 40);
-    EXPECT_EQ(w->avPlan().tickShiftMs, 0);
+    const auto plan = [this] {
+        return std::pair(w->avPlan().pictureDelayMs, w->avPlan().tickShiftMs);
+    };
+    EXPECT_EQ(plan(), std::pair(40, 0));
     ASSERT_TRUE(w->landing_timer->isActive());
     EXPECT_EQ(w->landing_timer->interval(), 750) << "a step of its own at the first beat";
 
@@ -114,14 +113,12 @@ TEST_F(MainWindowTest, PictureAndSoundAgreeAndTheUsersOffsetIsKept) {
     ASSERT_TRUE(w->syncDialog() && w->syncDialog()->isVisible());
     w->syncDialog()->spn_offset->setValue(-100); // the screen lags the sound by 100 ms
     w->syncDialog()->accept();
-    EXPECT_EQ(w->avPlan().pictureDelayMs, 0);
-    EXPECT_EQ(w->avPlan().tickShiftMs, 60);
+    EXPECT_EQ(plan(), std::pair(0, 60));
     midi.clear();
     // The first interval after the program starts has no tick: the first is at the second beat.
     const uint32_t beat = w->state().beatStartTick + 1500;
     runFor(1600);
-    ASSERT_FALSE(midi.events.empty());
-    EXPECT_EQ(midi.events[0].dueTick, beat - 50 + 60) << "heard at the beat + 100 ms";
+    EXPECT_EQ(midi.events.at(0).dueTick, beat - 50 + 60) << "heard at the beat + 100 ms";
 
     w->picture_menu->actions().at(0)->trigger();
     frm_sync *dialog = w->syncDialog();
@@ -131,8 +128,7 @@ TEST_F(MainWindowTest, PictureAndSoundAgreeAndTheUsersOffsetIsKept) {
     const uint32_t firstClick = counter.now() + frm_sync::kFirstClickMs;
     counter.advance(frm_sync::kFirstClickMs);
     dialog->sync_timer_Timer();
-    ASSERT_FALSE(midi.events.empty());
-    EXPECT_EQ(midi.events[0].dueTick, firstClick - 90);
+    EXPECT_EQ(midi.events.at(0).dueTick, firstClick - 90);
     dialog->reject();
 
     create();
