@@ -5,8 +5,7 @@
 
 #include <optional>
 
-namespace pv2 {
-namespace {
+namespace pv2::test {
 
 constexpr int kStepMs = 10;
 
@@ -46,12 +45,9 @@ protected:
 TEST_F(SyncWindow, MeasuresTheOffsetFromTapsAndOkConfirmsIt) {
     QObject::connect(&sync, &frm_sync::offsetAccepted,
                      [this](int ms) { acceptedWith.push_back(ms); });
-    const struct {
-        const char *name;
-        std::function<void()> tap, release;
-        int late, taps, expected;
-        const char *label;
-    } cases[] = {
+    using Action = std::function<void()>;
+    // Name, tap, release, how late the taps are, how many, the offset shown, the result's text.
+    const std::tuple<const char *, Action, Action, int, int, int, const char *> cases[] = {
         {"space", [&] { key(Qt::Key_Space); }, {}, 120, 16, 120, "+120 ms"},
         {"enter", [&] { key(Qt::Key_Return); }, {}, -60, 16, -60, "-60 ms"},
         // The press is the tap, not the release 80 ms later.
@@ -61,8 +57,8 @@ TEST_F(SyncWindow, MeasuresTheOffsetFromTapsAndOkConfirmsIt) {
     };
     sync.openModal();
     EXPECT_EQ(sync.offsetMs(), 30);
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto &[name, tap, release, late, taps, offset, label] : cases) {
+        SCOPED_TRACE(name);
         counter.advance(1000); // keys just after a measurement are still taken as taps
         posted.clear();
         key(Qt::Key_Tab); // from the offset to 計測
@@ -78,17 +74,17 @@ TEST_F(SyncWindow, MeasuresTheOffsetFromTapsAndOkConfirmsIt) {
         runFor(600 * 15 + 1000 + 300, [&] {
             if (!sync.calibrating() && !ended)
                 ended = counter.now();
-            const int32_t since = int32_t(counter.now() - first) - c.late;
-            if (since >= 0 && since % 600 == 0 && since / 600 < c.taps)
-                c.tap();
-            if (c.release && since >= 80 && since % 600 == 80)
-                c.release();
+            const int32_t since = int32_t(counter.now() - first) - late;
+            if (since >= 0 && since % 600 == 0 && since / 600 < taps)
+                tap();
+            if (release && since >= 80 && since % 600 == 80)
+                release();
         });
         EXPECT_EQ(posted, expected);
         EXPECT_EQ(ended, first + 600 * 15 + 300) << "half an interval after the last click";
         EXPECT_EQ(state(), "idle no timer OK tap(off)");
-        EXPECT_EQ(sync.spn_offset->value(), c.expected);
-        EXPECT_TRUE(sync.lbl_result->text().contains(QString::fromUtf8(c.label)))
+        EXPECT_EQ(sync.spn_offset->value(), offset);
+        EXPECT_TRUE(sync.lbl_result->text().contains(QString::fromUtf8(label)))
             << sync.lbl_result->text().toStdString();
         EXPECT_EQ(sync.focusWidget(), sync.spn_offset);
     }
@@ -108,8 +104,6 @@ TEST_F(SyncWindow, KeyboardOnlyAndEscapeEndsAMeasurement) {
     owner.show();
     sync.openModal();
     EXPECT_EQ(QApplication::activeModalWidget(), &sync);
-    EXPECT_EQ(sync.windowTitle(), QStringLiteral("音と表示のずれ"));
-    EXPECT_EQ(sync.spn_offset->minimum(), -250);
     EXPECT_EQ(sync.spn_offset->maximum(), 250);
     EXPECT_EQ(sync.lbl_offset->buddy(), sync.spn_offset);
     // The tap button is skipped until a measurement starts.
@@ -131,12 +125,10 @@ TEST_F(SyncWindow, KeyboardOnlyAndEscapeEndsAMeasurement) {
     key(Qt::Key_Escape);
     EXPECT_FALSE(sync.isVisible());
     EXPECT_EQ(sync.result(), QDialog::Rejected);
-    EXPECT_FALSE(sync.calibrating());
-    EXPECT_FALSE(sync.sync_timer->isActive());
+    EXPECT_EQ(state(), "idle no timer OK tap(off)");
     runFor(1000, [] {});
     EXPECT_EQ(posted.size(), before) << "no click after the window closed";
     EXPECT_EQ(sync.offsetMs(), 30);
 }
 
-} // namespace
-} // namespace pv2
+} // namespace pv2::test

@@ -2,8 +2,7 @@
 
 #include "widget_helpers.h"
 
-namespace pv2 {
-namespace {
+namespace pv2::test {
 
 using Messages = std::vector<uint32_t>;
 
@@ -16,9 +15,7 @@ protected:
     void TearDown() override { tune.hide(); }
 
     void click(QPushButton *b) { QTest::mouseClick(b, Qt::LeftButton); }
-    void clickHz(int i) {
-        test::clickIndicator(tune.Hz_switch[i], QStyle::SE_RadioButtonIndicator);
-    }
+    void clickHz(int i) { clickIndicator(tune.Hz_switch[i], QStyle::SE_RadioButtonIndicator); }
 
     // Open or closed, sounding or not, the two buttons (disabled ones marked), the time-out.
     std::string state() const {
@@ -70,28 +67,23 @@ TEST_F(TuneWindow, EveryWayOutSendsOneNoteOffOfTheLastTone) {
 
 // Each button starts and stops its own tone; while it sounds the other cannot start one.
 TEST_F(TuneWindow, ButtonStartsAndStopsItsToneAndLocksTheOther) {
-    struct {
-        QPushButton *own, *other;
-        const char *caption;
-        Messages start;
-        uint32_t off;
-        const char *sounding;
-    } const tones[] = {
-        {tune.btn_tune_on, tune.btn_tune_B, "A", {progA, onA}, offA, "STOP B-flat(off)"},
-        {tune.btn_tune_B, tune.btn_tune_on, "B-flat", {progB, onB}, offB, "A(off) STOP"}};
+    const std::tuple<QPushButton *, QPushButton *, Messages, uint32_t, const char *> tones[] = {
+        {tune.btn_tune_on, tune.btn_tune_B, {progA, onA}, offA, "STOP B-flat(off)"},
+        {tune.btn_tune_B, tune.btn_tune_on, {progB, onB}, offB, "A(off) STOP"}};
     tune.openModal();
-    for (const auto &c : tones) {
-        EXPECT_EQ(during([&] { click(c.own); }), c.start) << c.caption;
-        EXPECT_EQ(state(), std::string("open sounding ") + c.sounding + " timer");
-        EXPECT_EQ(during([&] { click(c.other); }), Messages{}) << c.caption;
+    for (const auto &[own, other, start, off, sounding] : tones) {
+        SCOPED_TRACE(sounding);
+        EXPECT_EQ(during([&] { click(own); }), start);
+        EXPECT_EQ(state(), std::string("open sounding ") + sounding + " timer");
+        EXPECT_EQ(during([&] { click(other); }), Messages{});
 
         // A stopped tone stops the time-out too.
-        EXPECT_EQ(during([&] { click(c.own); }), Messages{c.off}) << c.caption;
-        EXPECT_EQ(state(), "open silent A B-flat no timer") << c.caption;
+        EXPECT_EQ(during([&] { click(own); }), Messages{off});
+        EXPECT_EQ(state(), "open silent A B-flat no timer");
         EXPECT_EQ(tune.focusWidget(), tune.btn_tune_close);
 
-        EXPECT_EQ(during([&] { click(c.own); }), c.start) << c.caption << " starts again";
-        click(c.own);
+        EXPECT_EQ(during([&] { click(own); }), start) << "starts again";
+        click(own);
     }
 }
 
@@ -120,52 +112,23 @@ TEST_F(TuneWindow, OpensModalWithoutBlockingAndReopensInTheDesignState) {
     owner.show();
     tune.openModal();
     EXPECT_EQ(QApplication::activeModalWidget(), &tune);
-    EXPECT_EQ(tune.windowModality(), Qt::ApplicationModal);
     EXPECT_EQ(tune.parentWidget(), &owner);
-    EXPECT_TRUE(tune.tune_timer->isActive()) << "the time-out runs from the opening";
-    EXPECT_EQ(tune.tune_timer->interval(), 30000);
+    EXPECT_EQ(tune.tune_timer->interval(), 30000) << "the time-out runs from the opening";
+    const std::vector<QWidget *> chain = tabChain(tune.btn_tune_on);
+    EXPECT_EQ(std::vector<QWidget *>(chain.begin(), chain.begin() + 3),
+              (std::vector<QWidget *>{tune.btn_tune_on, tune.btn_tune_close, tune.Hz_switch[0]}));
+    EXPECT_EQ(chain.back(), tune.btn_tune_B);
+
     clickHz(5);
     click(tune.btn_tune_on);
     click(tune.btn_tune_on); // the stop moves the focus to Close
     tune.btn_tune_on_Click();
     QMetaObject::invokeMethod(tune.tune_timer, "timeout"); // leaves "STOP" and B-flat disabled
-
     EXPECT_EQ(during([&] { tune.openModal(); }), Messages{}) << "the device keeps its tuning";
     EXPECT_EQ(state(), "open silent A B-flat timer");
     EXPECT_EQ(tune.focusWidget(), tune.btn_tune_on);
-    for (int i = 0; i < 7; ++i)
-        EXPECT_EQ(tune.Hz_switch[i]->isChecked(), i == 3) << i;
+    EXPECT_TRUE(tune.Hz_switch[3]->isChecked());
     EXPECT_EQ(tune.toneNote, 69) << "kept for the life of the program";
 }
 
-TEST_F(TuneWindow, CaptionsFontsGeometryAndTabOrder) {
-    tune.openModal();
-    EXPECT_EQ(tune.windowTitle(), QStringLiteral("Calibration"));
-    EXPECT_EQ(tune.geometry(), QRect(422, 368, 332, 160));
-    EXPECT_FALSE(tune.windowFlags() &
-                 (Qt::WindowMaximizeButtonHint | Qt::WindowMinimizeButtonHint));
-    EXPECT_EQ(tune.font().family(), QStringLiteral("MS UI Gothic"));
-    EXPECT_DOUBLE_EQ(tune.font().pointSizeF(), 9);
-
-    EXPECT_EQ(tune.btn_tune_on->geometry(), QRect(112, 24, 81, 49));
-    EXPECT_DOUBLE_EQ(tune.btn_tune_on->font().pointSizeF(), 18);
-    EXPECT_TRUE(tune.btn_tune_on->font().bold());
-    EXPECT_EQ(tune.btn_tune_close->text(), QStringLiteral("Close"));
-    EXPECT_EQ(tune.btn_tune_close->geometry(), QRect(112, 104, 185, 33));
-    EXPECT_DOUBLE_EQ(tune.btn_tune_close->font().pointSizeF(), 15.75);
-    EXPECT_EQ(tune.Frame1->title(), QStringLiteral("Pitch[Hz]"));
-
-    QStringList captions;
-    for (QRadioButton *o : tune.Hz_switch)
-        captions << o->text();
-    EXPECT_EQ(captions, (QStringList{"+3", "+2", "+1", " 0", "-1", "-2", "-3"}));
-
-    const std::vector<QWidget *> chain = test::tabChain(tune.btn_tune_on);
-    ASSERT_GE(chain.size(), 3u);
-    EXPECT_EQ(std::vector<QWidget *>(chain.begin(), chain.begin() + 3),
-              (std::vector<QWidget *>{tune.btn_tune_on, tune.btn_tune_close, tune.Hz_switch[0]}));
-    EXPECT_EQ(chain.back(), tune.btn_tune_B);
-}
-
-} // namespace
-} // namespace pv2
+} // namespace pv2::test

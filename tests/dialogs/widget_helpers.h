@@ -1,20 +1,9 @@
 #pragma once
 
 // The widgets and test tools every dialog test uses.
-#include <QApplication>
-#include <QCheckBox>
-#include <QGroupBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QSpinBox>
-#include <QStyleOptionButton>
-#include <QTest>
-#include <QTimer>
-#include <functional>
+#include <QtTest>
+#include <QtWidgets>
 #include <gtest/gtest.h>
-#include <vector>
 
 namespace pv2::test {
 

@@ -3,27 +3,19 @@
 using namespace pv2;
 using namespace pv2::test;
 
-TEST_F(MainWindowTest, TypingIntoThePatternBoxIsCleanedKeyByKey) {
+// The cleaning itself has its table beside the pattern code; here it runs key by key.
+TEST_F(MainWindowTest, TypingIntoThePatternBoxIsCleanedKeyByKeyAndDecidesTheFluctuationBox) {
     w->Text1->setFocus();
     w->Text1->clear();
-    const struct {
-        const char *keys, *shown;
-    } steps[] = {{"4", "4"}, {" ", "4-"}, {"4", "44"}, {"x", "44-"}, {"2", "442"}, {"0", "4420"}};
-    for (const auto &s : steps) {
-        type(s.keys);
-        EXPECT_EQ(w->Text1->text(), s.shown) << s.keys;
-    }
+    type("4 4x20");
+    EXPECT_EQ(w->Text1->text(), "4420");
     EXPECT_EQ(w->state().beatsPerBar, 4 + 4 + 2); // rebuilt as typed
+    EXPECT_EQ(w->chkVar->text(), "fluct.");
     type("abcdefghijklmnopq");
     EXPECT_LE(w->Text1->text().size(), 15);
     key(Qt::Key_Return);
     EXPECT_EQ(QApplication::focusWidget(), w->cmb_speed);
-}
 
-TEST_F(MainWindowTest, PatternDecidesTheFluctuationBox) {
-    w->Text1->setText("11");
-    EXPECT_EQ(w->chkVar->text(), "fluct.");
-    EXPECT_TRUE(w->chkVar->isEnabled());
     w->Text1->setText("1");
     EXPECT_EQ(w->chkVar->text(), "1/f fluct.");
     w->chkVar->setChecked(true);
@@ -44,13 +36,11 @@ TEST_F(MainWindowTest, TempoBoxTakesDigitsAndAppliesOnEnterAtTheNextBeat) {
     EXPECT_EQ(w->cmb_speed->currentText(), "120");
     key(Qt::Key_Return);
     EXPECT_EQ(QApplication::focusWidget(), w->btn_start);
-    EXPECT_TRUE(w->state().nextBeatsPending);
     EXPECT_EQ(w->state().beats[3].ms, 750) << "not in the middle of a beat";
     runFor(700);
     EXPECT_EQ(w->state().beats[0].ms, 500);
     // A list pick applies at the next beat too.
     w->cmb_speed->activated(w->cmb_speed->findText("60"));
-    EXPECT_EQ(w->cmb_speed->currentText(), "60");
     EXPECT_EQ(w->state().beats[1].ms, 500);
     runFor(500);
     EXPECT_EQ(w->state().beats[1].ms, 1000);
@@ -63,7 +53,6 @@ TEST_F(MainWindowTest, TempoBoxLimitsAndFocusKeys) {
         type(typed);
         key(Qt::Key_Return);
     }
-    EXPECT_EQ(w->cmb_speed->currentText(), "800");
     EXPECT_EQ(w->state().tempo, 800);
     w->cmb_speed->setFocus();
     type("P");
@@ -71,29 +60,26 @@ TEST_F(MainWindowTest, TempoBoxLimitsAndFocusKeys) {
     key(Qt::Key_V, Qt::ControlModifier);
     EXPECT_EQ(w->cmb_speed->currentText(), "800");
     // Editing keys edit, with the text X11 gives them (Delete carries U+007F).
-    w->cmb_speed->setFocus();
-    const struct {
-        Qt::Key k;
-        const char *text, *shown;
-        int cursor;
-    } edits[] = {{Qt::Key_Home, "", "800", 0},      {Qt::Key_Delete, "\x7f", "00", 0},
-                 {Qt::Key_End, "", "00", 2},        {Qt::Key_Left, "", "00", 1},
-                 {Qt::Key_Backspace, "\b", "0", 0}, {Qt::Key_Right, "", "0", 1}};
-    for (const auto &e : edits) {
-        QKeyEvent press(QEvent::KeyPress, e.k, Qt::NoModifier, QString::fromLatin1(e.text));
+    const std::tuple<Qt::Key, const char *, const char *, int> edits[] = {
+        {Qt::Key_Home, "", "800", 0},
+        {Qt::Key_Delete, "\x7f", "00", 0},
+        {Qt::Key_End, "", "00", 2},
+        {Qt::Key_Backspace, "\b", "0", 1}};
+    for (const auto &[k, text, shown, cursor] : edits) {
+        QKeyEvent press(QEvent::KeyPress, k, Qt::NoModifier, QString::fromLatin1(text));
         QApplication::sendEvent(QApplication::focusWidget(), &press);
-        EXPECT_EQ(w->cmb_speed->currentText(), e.shown) << e.k;
-        EXPECT_EQ(w->cmb_speed->lineEdit()->cursorPosition(), e.cursor) << e.k;
+        EXPECT_EQ(w->cmb_speed->currentText(), shown) << k;
+        EXPECT_EQ(w->cmb_speed->lineEdit()->cursorPosition(), cursor) << k;
     }
-    w->setSpeedText("800");
     for (const char *toTap : {"p", "/"}) {
         w->cmb_speed->setFocus();
         type(toTap);
         EXPECT_EQ(QApplication::focusWidget(), w->btn_tap);
     }
-    EXPECT_EQ(w->cmb_speed->currentText(), "800");
+    EXPECT_EQ(w->cmb_speed->currentText(), "0") << "the tap keys are not typed";
 }
 
+// The list's steps have their table beside the tempo list; here the keys reach it.
 TEST_F(MainWindowTest, ArrowKeysLandOnTheListThenStepThroughIt) {
     for (bool up : {false, true}) {
         w->cmb_speed->setFocus();
@@ -104,11 +90,144 @@ TEST_F(MainWindowTest, ArrowKeysLandOnTheListThenStepThroughIt) {
         EXPECT_EQ(w->cmb_speed->currentText(), up ? "60" : "63");
         EXPECT_TRUE(w->state().nextBeatsPending);
     }
-    // With an entry selected, the arrows step through the list and stop at its ends.
     key(Qt::Key_Up);
     EXPECT_EQ(w->cmb_speed->currentText(), "58");
-    w->cmb_speed->activated(w->cmb_speed->count() - 2);
-    key(Qt::Key_Down);
-    key(Qt::Key_Down);
-    EXPECT_EQ(w->cmb_speed->currentText(), "300");
+}
+
+// Other keys on START are consumed, and keypad keys do not tap; digit 3 reaches its own handling.
+TEST_F(MainWindowTest, StartKeysStartAndStopExactlyOnceOtherKeysAreConsumed) {
+    for (Qt::Key k : {Qt::Key_7, Qt::Key_Up, Qt::Key_Return, Qt::Key_Z})
+        key(k);
+    for (Qt::Key k : {Qt::Key_3, Qt::Key_Slash})
+        QTest::keyClick(w->btn_start, k, Qt::KeypadModifier);
+    EXPECT_TRUE(w->state().isStopped);
+    EXPECT_EQ(QApplication::focusWidget(), w->btn_start);
+    QSignalSpy clicks(w->btn_start, &QPushButton::clicked);
+    for (Qt::Key k : {Qt::Key_S, Qt::Key_Space, Qt::Key_F5, Qt::Key_3}) {
+        w->btn_start->setFocus();
+        key(k);
+        EXPECT_FALSE(w->state().isStopped) << k;
+        key(Qt::Key_S);
+        EXPECT_TRUE(w->state().isStopped) << k;
+        runFor(1000);
+    }
+    EXPECT_EQ(clicks.count(), 0) << "a consumed Space never also presses the button";
+    QTest::mouseClick(w->btn_f[4], Qt::LeftButton);
+    EXPECT_FALSE(w->state().isStopped);
+}
+
+// The digit row counts by its physical key: Shift and the layout make no difference. Only
+// the main keyboard's slash is the tap key.
+TEST(VirtualKeys, DigitRowByItsKeyKeypadApart) {
+    using enum NativeKeys;
+    const auto KP = Qt::KeypadModifier;
+    const std::tuple<NativeKeys, Qt::Key, Qt::KeyboardModifiers, quint32, quint32, int> cases[] = {
+        {X11, Qt::Key_NumberSign, Qt::ShiftModifier, 12, 0x23, '3'}, // US and Japanese
+        {X11, Qt::Key_QuoteDbl, {}, 12, 0x22, '3'},                  // French
+        {X11, Qt::Key_Agrave, {}, 19, 0xe0, '0'},
+        {X11, Qt::Key_3, KP, 89, 0xffb3, 99},
+        {X11, Qt::Key_A, {}, 38, 0x61, 'A'},
+        {X11, Qt::Key_9, {}, 0, 0, '9'}, // no native codes: the Qt key
+        {X11, Qt::Key_Slash, {}, 61, 0x2f, 191},
+        {X11, Qt::Key_Slash, KP, 106, 0xffaf, 111},
+        {Windows, Qt::Key_NumberSign, Qt::ShiftModifier, 4, 0x33, '3'},
+        {Windows, Qt::Key_9, {}, 10, 0x39, '9'}, // X keycode 10 would be the 1 key
+        {Windows, Qt::Key_3, KP, 0x51, 0x63, 99},
+        {Windows, Qt::Key_A, {}, 0x1e, 0x41, 'A'},
+        {Windows, Qt::Key_Slash, {}, 0x35, 0xbf, 191},
+        {Windows, Qt::Key_Slash, KP, 0x35, 0x6f, 111},
+    };
+    for (const auto &[native, k, mods, scanCode, virtualKey, expected] : cases) {
+        const QKeyEvent e(QEvent::KeyPress, k, mods, scanCode, virtualKey, 0);
+        EXPECT_EQ(virtualKeyOf(e, native), expected)
+            << (native == Windows ? "Windows " : "X11 ") << k << " " << scanCode;
+    }
+}
+
+// The mean of the taps has its table beside the tap tempo; here every tap key reaches it. The
+// digit row's 3 key comes as this platform reports it: shifted on a US keyboard, plain on a
+// French one.
+TEST_F(MainWindowTest, LettersAndTapKeysMoveTheFocusAndTapKeysTap) {
+    const bool win = kNativeKeys == NativeKeys::Windows;
+    const auto press3 = [&](Qt::Key k, Qt::KeyboardModifiers mods, const char *text) {
+        QKeyEvent e(QEvent::KeyPress, k, mods, win ? 4 : 12, win ? 0x33 : quint32(k), 0,
+                    QString::fromLatin1(text));
+        QApplication::sendEvent(QApplication::focusWidget(), &e);
+    };
+    const std::pair<Qt::Key, QWidget *> keys[] = {
+        {Qt::Key_B, w->Text1},      {Qt::Key_M, w->menu1},   {Qt::Key_T, w->cmb_speed},
+        {Qt::Key_F4, w->btn_tap},   {Qt::Key_A, w->btn_tap}, {Qt::Key_P, w->btn_tap},
+        {Qt::Key_Slash, w->btn_tap}};
+    for (const auto &[k, target] : keys) {
+        w->btn_start->setFocus();
+        counter.advance(500);
+        key(k);
+        EXPECT_EQ(QApplication::focusWidget(), target) << k;
+    }
+    EXPECT_EQ(w->cmb_speed->currentText(), "120");
+    EXPECT_EQ(w->btn_tap->palette().color(QPalette::Button), QColor(255, 192, 128));
+    counter.advance(800);
+    press3(Qt::Key_NumberSign, Qt::ShiftModifier, "#"); // a digit on the focused TAP button taps
+    EXPECT_EQ(w->cmb_speed->currentText(), "100");
+    EXPECT_TRUE(w->state().nextBeatsPending);
+    key(Qt::Key_X);
+    EXPECT_EQ(w->cmb_speed->currentText(), "100");
+    w->btn_start->setFocus();
+    press3(Qt::Key_QuoteDbl, {}, "\"");
+    EXPECT_FALSE(w->state().isStopped);
+    EXPECT_EQ(w->state().curBeat, 2) << "from the label 3 of 1111";
+}
+
+TEST_F(MainWindowTest, FocusedTextControlsGetTheirKeys) {
+    w->Text1->setCursorPosition(4);
+    const std::pair<QWidget *, std::vector<Qt::Key>> controls[] = {
+        {w->Text1, {Qt::Key_F5, Qt::Key_S, Qt::Key_F3}},
+        {w->menu1, {Qt::Key_F5, Qt::Key_T}},
+        {w->cmb_speed, {Qt::Key_F5, Qt::Key_S}}};
+    for (const auto &[control, keys] : controls) {
+        control->setFocus();
+        for (Qt::Key k : keys)
+            key(k);
+        EXPECT_TRUE(w->state().isStopped) << keys[1];
+        EXPECT_EQ(QApplication::focusWidget(), control) << keys[1];
+    }
+    EXPECT_EQ(w->Text1->text(), "1111-") << "S reached the box and was cleaned up";
+}
+
+TEST_F(MainWindowTest, BeatAndTempoKeysStepAndRebuild) {
+    for (auto [k, to] : {std::pair{Qt::Key_F2, "1"}, {Qt::Key_F3, "111"}}) {
+        w->Text1->setText("11");
+        w->state().beatsPerBar = 0; // proves the rebuild even when the text stays
+        w->btn_start->setFocus();
+        key(k);
+        EXPECT_EQ(w->Text1->text(), to);
+        EXPECT_EQ(w->state().beatsPerBar, QString(to).size());
+    }
+    for (auto [k, from, to] :
+         {std::tuple{Qt::Key_F6, "43", "42"}, {Qt::Key_F7, "42", "46"}, {Qt::Key_F6, "20", "20"}}) {
+        w->setSpeedText(from);
+        w->state().nextBeatsPending = false;
+        w->btn_start->setFocus();
+        key(k);
+        EXPECT_EQ(w->cmb_speed->currentText(), to) << from;
+        EXPECT_EQ(w->state().nextBeatsPending, QString(from) != to) << from;
+    }
+}
+
+TEST_F(MainWindowTest, SoundKeyHelpKeyAndTheCornerBox) {
+    key(Qt::Key_F8);
+    EXPECT_TRUE(!w->state().soundOn && w->sound_switch[1]->isChecked());
+    key(Qt::Key_F8);
+    EXPECT_TRUE(w->state().soundOn && w->sound_switch[0]->isChecked());
+    key(Qt::Key_F1);
+    EXPECT_EQ(help.opened, QStringList{dir.filePath("pv2help.chm")});
+    EXPECT_TRUE(boxes.texts.isEmpty());
+    help.result = false;
+    QTest::mouseClick(w->btn_f[0], Qt::LeftButton);
+    EXPECT_EQ(boxes.texts.size(), 1) << "a missing help file is reported";
+    // The corner box gives the focus back.
+    w->Text1->setFocus();
+    QTest::mouseClick(w->BGdisp, Qt::LeftButton);
+    EXPECT_TRUE(w->BGdisp->isChecked());
+    EXPECT_EQ(QApplication::focusWidget(), w->btn_start);
 }

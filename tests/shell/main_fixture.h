@@ -3,23 +3,15 @@
 #include "../beat/clock_fakes.h"
 #include "platform/text_file.h"
 #include "shell/frm_main.h"
+#include "shell/picture_box.h"
 #include "support/fake_tick_counter.h"
 #include "support/recording_help_viewer.h"
 #include "support/recording_message_boxes.h"
 #include "support/recording_midi_out.h"
 
-#include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QFile>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
+#include <QtTest>
+#include <QtWidgets>
 #include <gtest/gtest.h>
-#include <memory>
 
 namespace pv2::test {
 
@@ -50,15 +42,9 @@ protected:
     }
     void create(bool show = true) {
         w.reset();
-        Services s{counter,
-                   midi,
-                   boxes,
-                   help,
-                   files,
-                   random,
-                   dir.path(),
-                   [this] { ++quits; },
-                   dir.filePath("settings.ini")};
+        const auto quit = [this] { ++quits; };
+        const QString ini = dir.filePath("settings.ini");
+        Services s{counter, midi, boxes, help, files, random, dir.path(), quit, ini};
         w = std::make_unique<frm_main>(s);
         if (show) {
             w->show();
@@ -99,12 +85,21 @@ protected:
                  on(w->L3check), on(w->chkVar), w->presetMemo())
             .toStdString();
     }
-    std::vector<uint32_t> ticksSent() const {
-        std::vector<uint32_t> out;
+    struct Note {
+        int note, velocity;
+        uint32_t due;
+    };
+    std::vector<Note> notesOn() const {
+        std::vector<Note> out;
         for (const auto &e : midi.events)
             if ((e.packed & 0xFF) == 0x99)
-                out.push_back(e.packed);
+                out.push_back({int(e.packed >> 8 & 0xFF), int(e.packed >> 16 & 0xFF), e.dueTick});
         return out;
+    }
+    // The ball's colours are warm, the background is blue.
+    bool warm(int x, int y) const {
+        const QColor c = w->Picture1->image().pixelColor(x, y);
+        return c.red() > 200 && c.blue() < 120;
     }
 };
 

@@ -1,10 +1,8 @@
 #include "shell/picture_box.h"
 
-#include <QBackingStore>
-#include <QPainter>
-#include <QTest>
+#include <QtTest>
+#include <QtWidgets>
 #include <gtest/gtest.h>
-#include <memory>
 
 using namespace pv2;
 
@@ -50,46 +48,38 @@ protected:
     }
 };
 
-TEST_F(PictureBoxTest, AFrameAwayFromCoveringWidgetsIsCopiedStraightIntoTheWindow) {
+// Away from covering widgets a frame is copied straight into the window, and the next one erases
+// it there; under one, the toolkit paints it and leaves the widget on top.
+TEST_F(PictureBoxTest, FramesGoStraightIntoTheWindowUnlessSomethingCoversThem) {
     drawFrame(QRect(5, 5, 10, 10));
-    EXPECT_EQ(box->directFrames(), 1);
-    EXPECT_EQ(box->paintedFrames(), 0);
     EXPECT_EQ(shown(15, 15), QColor(Qt::red));
-    EXPECT_EQ(shown(24, 24), QColor(Qt::red));
     EXPECT_EQ(shown(25, 25), QColor(Qt::blue));
-
-    // The next frame erases the last one in the window too.
     drawFrame(QRect(20, 5, 10, 10));
-    EXPECT_EQ(box->directFrames(), 2);
     EXPECT_EQ(shown(15, 15), QColor(Qt::blue));
     EXPECT_EQ(shown(35, 15), QColor(Qt::red));
-}
+    EXPECT_EQ(box->directFrames(), 2);
+    EXPECT_EQ(box->paintedFrames(), 0);
 
-TEST_F(PictureBoxTest, AFrameUnderACoveringWidgetIsPaintedByTheToolkitAndLeavesItOnTop) {
     drawFrame(QRect(30, 30, 20, 20)); // window (40..59): under the green square from 50
-    EXPECT_EQ(box->directFrames(), 0);
     EXPECT_EQ(box->paintedFrames(), 1);
     EXPECT_EQ(shown(45, 45), QColor(Qt::red));
     EXPECT_EQ(shown(55, 55), QColor(Qt::green));
-
     cover->hide();
     drawFrame(QRect(30, 30, 20, 20));
-    EXPECT_EQ(box->directFrames(), 1) << "nothing covers it any more";
+    EXPECT_EQ(box->directFrames(), 3) << "nothing covers it any more";
     EXPECT_EQ(shown(55, 55), QColor(Qt::red));
 }
 
-TEST_F(PictureBoxTest, FramesOfAHiddenWindowAreNotShownButKept) {
+// A hidden window's frames are kept for when it shows; a clear erases even past four places.
+TEST_F(PictureBoxTest, HiddenFramesAreKeptAndClearErasesEverything) {
     window->hide();
     drawFrame(QRect(5, 5, 10, 10));
     EXPECT_EQ(box->directFrames() + box->paintedFrames(), 0);
-    EXPECT_EQ(box->image().pixelColor(10, 10), QColor(Qt::red));
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
     QCoreApplication::processEvents();
     EXPECT_EQ(shown(20, 20), QColor(Qt::red));
-}
 
-TEST_F(PictureBoxTest, ClearErasesEverythingDrawnEvenPastFourPlaces) {
     for (int i = 0; i < 7; ++i)
         drawFrame(QRect(2 + 12 * i, 80, 8, 8), false);
     box->clear();

@@ -4,54 +4,76 @@ using namespace pv2;
 using namespace pv2::test;
 
 TEST_F(MainWindowTest, StartsWithTheDesignDefaultsAndOpensTheDevice) {
-    EXPECT_EQ(w->windowTitle(), "Pulvano2");
     EXPECT_EQ(w->geometry(), QRect(170, 116, 718, 604)) << "the client area, not the frame";
-    EXPECT_EQ(w->btn_start->geometry(), QRect(640, 144, 73, 33));
-    EXPECT_EQ(w->Text1->geometry(), QRect(320, 24, 217, 33));
     EXPECT_EQ(controls(), "1111 m80 s1 a0 d0 g0 f0 memo=");
-    EXPECT_EQ(w->Text1->maxLength(), 15);
-    EXPECT_EQ(w->cmb_speed->count(), 42);
-    EXPECT_EQ(w->cmb_speed->itemText(0), "20");
     EXPECT_EQ(w->cmb_speed->currentIndex(), -1) << "no entry selected";
-    EXPECT_EQ(QApplication::focusWidget(), w->btn_start);
-    EXPECT_TRUE(w->state().isStopped);
-    EXPECT_TRUE(w->state().soundOn);
-    EXPECT_FALSE(w->beat_timer->isActive());
-    EXPECT_EQ(w->settings().timerInterval, 20);
-    // The first layout pass has built a schedule for "1111".
-    EXPECT_EQ(w->state().beatsPerBar, 4);
-    EXPECT_EQ(midi.openCount, 1);
+    EXPECT_TRUE(w->state().isStopped && w->state().soundOn);
+    EXPECT_EQ(w->state().beatsPerBar, 4) << "the first layout pass has built a schedule";
     EXPECT_EQ(midi.packedMessages(), std::vector<uint32_t>{0x000014C0}); // program 20
     EXPECT_TRUE(boxes.texts.isEmpty());
-}
-
-TEST_F(MainWindowTest, ClosingOrExitStopsTheTimerThenClosesTheDeviceOnce) {
-    for (bool viaExit : {false, true}) {
-        SCOPED_TRACE(viaExit);
-        create();
-        midi.closeCount = 0;
-        w->btn_start_Click();
-        ASSERT_TRUE(w->beat_timer->isActive());
-        w->Text1->setFocus();
-        if (viaExit)
-            QTest::mouseClick(w->btn_end, Qt::LeftButton);
-        else
-            w->close();
-        EXPECT_FALSE(w->beat_timer->isActive());
-        EXPECT_EQ(midi.closeCount, 1);
-        EXPECT_EQ(quits, viaExit ? 1 : 0);
-        const auto sent = midi.events.size();
-        w->clock().onTimer(); // a stray firing afterwards sends nothing
-        EXPECT_EQ(midi.events.size(), sent);
-        w.reset();
-        EXPECT_EQ(midi.closeCount, 1);
-    }
-}
-
-TEST_F(MainWindowTest, TabWalksFromStartThroughTheRightColumn) {
+    // Tab walks from START through the right column.
     key(Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), w->sound_switch[0]);
     w->chkVar->setFocus();
     key(Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), w->BGdisp);
+}
+
+TEST_F(MainWindowTest, ClosingOrExitStopsTheTimerThenClosesTheDeviceOnce) {
+    for (bool viaExit : {false, true}) {
+        create();
+        midi.closeCount = 0;
+        w->btn_start_Click();
+        w->Text1->setFocus();
+        if (viaExit)
+            QTest::mouseClick(w->btn_end, Qt::LeftButton);
+        else
+            w->close();
+        EXPECT_FALSE(w->beat_timer->isActive()) << viaExit;
+        EXPECT_EQ(quits, viaExit ? 1 : 0);
+        const auto sent = midi.events.size();
+        w->clock().onTimer(); // a stray firing afterwards sends nothing
+        EXPECT_EQ(midi.events.size(), sent) << viaExit;
+        w.reset();
+        EXPECT_EQ(midi.closeCount, 1) << viaExit;
+    }
+}
+
+TEST(Layout, MinimumWindowGivesTheDesignedArea) {
+    // Smaller asks are snapped back to the minimum. The F-key row is at H - 816, the guide line's
+    // box at (5600 - 44 / 15) * 0.12 + 1200.
+    for (QSize asked : {QSize(8000, 8000), QSize(5000, 100)}) {
+        const LayoutGeometry g = computeLayout(asked.width(), asked.height(), 44);
+        EXPECT_EQ(std::tuple(g.areaW, g.areaH, g.picture2Top, g.endTop, g.fkeyRowTop, g.bmarkTop,
+                             g.l3Top),
+                  std::tuple(6140, 5600, 6680, 6200, 7184, 6848, 1872));
+    }
+}
+
+// Every pass rebuilds the schedule for the new area; restoring from minimised runs one too.
+TEST_F(MainWindowTest, ResizingMovesTheRightColumnTheBandAndTheKeysOnlyAndRebuilds) {
+    writeMenu("save=off\r\n"); // hidden buttons are moved all the same
+    create();
+    EXPECT_FALSE(w->btn_reload->isVisible());
+    EXPECT_EQ(w->btn_tune->y(), 272) << "nothing moves up into the gap";
+    w->Text1->setText("1 1 1");
+    const std::pair<QWidget *, QPoint> moves[] = {
+        {w->btn_start, {100, 0}}, {w->btn_tap, {100, 0}},  {w->Frame1, {100, 0}},
+        {w->btn_save, {100, 0}},  {w->btn_end, {100, 60}}, {w->btn_f[0], {0, 60}},
+        {w->btn_f[4], {0, 60}},   {w->Picture2, {0, 60}},  {w->Text1, {0, 0}}};
+    std::vector<QPoint> before;
+    for (const auto &m : moves)
+        before.push_back(m.first->pos());
+    w->resize(w->width() + 100, w->height() + 60);
+    for (size_t i = 0; i < std::size(moves); ++i)
+        EXPECT_EQ(moves[i].first->pos(), before[i] + moves[i].second) << i;
+    EXPECT_EQ(w->Picture1->size(), QSize(718 + 100 - 124, 604 + 60 - 160));
+    w->resize(900, 700);
+    const auto &st = w->state();
+    EXPECT_EQ(st.trackWidth, w->Picture1->image().width() - 80);
+    EXPECT_EQ(st.beats[2].x, roundToInt16(18 + st.trackWidth));
+    w->showMinimized();
+    w->state().beatsPerBar = 0;
+    w->showNormal();
+    EXPECT_EQ(w->state().beatsPerBar, 3);
 }
