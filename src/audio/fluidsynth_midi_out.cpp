@@ -578,9 +578,6 @@ FluidSynthMidiOut::FluidSynthMidiOut() : FluidSynthMidiOut(Options{}) {}
 FluidSynthMidiOut::FluidSynthMidiOut(Options options) : m_impl(std::make_unique<Impl>()) {
     m_impl->options = std::move(options);
     m_impl->clock = m_impl->options.clockNs ? m_impl->options.clockNs : steadyClockNs;
-    for (int note : m_impl->options.tickNotes)
-        m_impl->ticks.push_back({note, {}, {}});
-    m_impl->renderedOn.assign(m_impl->ticks.size(), 0);
     m_impl->placed.reserve(1024);
     m_impl->release();
 }
@@ -619,6 +616,11 @@ int FluidSynthMidiOut::open() {
     // The rate FluidSynth settled on is the one everything below counts in.
     fluid_settings_getnum(d.settings, "synth.sample-rate", &d.options.sampleRate);
     d.clockMap = std::make_unique<AudioClockMap>(d.options.sampleRate);
+    // The notes may have changed since the last open (another pair).
+    d.ticks.clear();
+    for (int note : d.options.tickNotes)
+        d.ticks.push_back({note, {}, {}});
+    d.renderedOn.assign(d.ticks.size(), 0);
     d.renderTicks();
     if (!d.options.offline && !d.startDriver()) {
         d.release();

@@ -297,6 +297,15 @@ TEST(FluidSynthMidiOut, TimedTicksAreTheirRenderingOnTheirExactSample) {
     }
 }
 
+TEST(FluidSynthMidiOut, APairChosenLaterIsRenderedAtTheNextOpen) {
+    TimedRendering run;
+    run.synth->setTickNotes({77, 76});
+    ASSERT_EQ(run.synth->open(), 0);
+    run.tickAt(TimedRendering::kStartMs + 100, 76);
+    run.renderFor(0.5);
+    EXPECT_EQ(run.synth->stats().ticksPlaced, 1);
+}
+
 // Other messages, and ticks once the percussion channel has changed since open, go to the
 // synthesizer itself: within one of its blocks after their frame, never early.
 TEST(FluidSynthMidiOut, OtherTimedMessagesSoundThroughTheSynthesizer) {
