@@ -109,18 +109,17 @@ struct PulseStream::Impl {
         pa_stream_set_state_callback(stream, streamChanged, this);
         pa_stream_set_write_callback(stream, writable, this);
         pa_stream_set_underflow_callback(stream, ranDry, this);
-        // With ADJUST_LATENCY tlength is the whole latency: the device gets
-        // (tlength - 2 minreq) / 2 of it, this stream's queue the rest. A fifth for minreq gives
-        // the device 15 ms at 50 ms, and each of its pulls asks for more while 20 ms stay
-        // queued, so an answer has 30 ms. A third (8 ms pulls) gave about as long but woke the
-        // server twice as often; a twentieth (22 ms pulls, 22 ms to answer) ran dry on a
-        // loaded machine.
+        // With ADJUST_LATENCY tlength is the whole latency; the server gives the device
+        // (tlength - 2 minreq) / 2 of it. A third for minreq leaves the device a sixth: the
+        // device and this stream then wake about as often, a few hundred times less than with
+        // the device at its minimum, and a busy machine has two requests' worth of frames in
+        // hand before the device runs dry.
         pa_buffer_attr attr{};
         const auto tlength = static_cast<uint32_t>(latencyFrames * kFrameBytes);
         attr.maxlength = static_cast<uint32_t>(-1);
         attr.tlength = tlength;
         attr.prebuf = static_cast<uint32_t>(-1);
-        attr.minreq = tlength / 5;
+        attr.minreq = tlength / 3;
         attr.fragsize = static_cast<uint32_t>(-1);
         const auto flags =
             static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
