@@ -39,7 +39,6 @@ struct ClockRig : BallView, BeatTimer {
     int height = 433;
     std::vector<QPoint> balls;
     std::vector<uint32_t> ballTimes; // the counter at each ball drawn
-    std::vector<uint32_t> backgrounds;
     int memos = 0;
     bool active = false;
     std::vector<Tick> ticks;
@@ -64,7 +63,7 @@ struct ClockRig : BallView, BeatTimer {
     }
     int areaHeight() const override { return height; }
     void clearArea() override {}
-    void setBackground(uint32_t bgr) override { backgrounds.push_back(bgr); }
+    void setBackground(uint32_t) override {}
     void drawBall(int x, int y) override {
         balls.emplace_back(x, y);
         ballTimes.push_back(counter.now());
