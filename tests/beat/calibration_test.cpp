@@ -28,7 +28,6 @@ TEST(Calibration, OffsetIsTheRoundedMeanOfTheGoodTapsAfterTheLeadIn) {
     // clang-format off
     const Case cases[] = {
         //          lead-in  counted clicks
-        {"onTime",          0, {  0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0}, 0},
         {"late",          120, {120, 120, 120, 120, 120, 120, 120, 120, 120, 120, 120, 120}, 120},
         {"early",         -80, {-80, -80, -80, -80, -80, -80, -80, -80, -80, -80, -80, -80}, -80},
         {"leadIn",       -200, {120, 120, 120, 120, 120, 120, 120, 120, 120, 120, 120, 120}, 120},

@@ -74,8 +74,6 @@ TEST(PracticeToken, LeavesEveryFieldOfTheLineAsItReads) {
                              .timerMinutes = 120};
     const char *lines[] = {
         "Waltz parm=(3-) m96 s1 a0 d1 g0 f0 memo=slow",
-        "Waltz parm=(3-) m96 s1 a0 d1 g0 f0 memo=try m72",
-        "Waltz parm=(3-) m96 s1 a0 d1 g0 f0",
         "hello",
         "t parm=(1) m1 s2 a3 d4 g5 f6memo=",
         "a memo=in the title parm=(1) m90",
