@@ -58,6 +58,10 @@ protected:
         ASSERT_NE(target, nullptr);
         QTest::keyClick(target, k, mods);
     }
+    void keyOn(QWidget *target, Qt::Key k, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        target->setFocus();
+        key(k, mods);
+    }
     void type(const QString &text) { QTest::keyClicks(QApplication::focusWidget(), text); }
     // One timer firing at now + ms.
     void fire(int ms) {
