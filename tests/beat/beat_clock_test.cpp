@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <random>
 
 using namespace pv2;
 using namespace pv2::test;
@@ -104,6 +106,67 @@ TEST(SteadyClock, AStalledMachineStartsAgainAndAStartResynchronisesTheSlot) {
     rig.pattern = "11";
     rig.start();
     EXPECT_TRUE(rig.st.curBeat == 1 && rig.clock.slotIndex() == 1);
+}
+
+// A simulated day: the fake counter jumps from one timer firing to the next.
+TEST(SteadyClock, ADayOfTempoAndPatternChangesKeepsEveryBeatOnTheGrid) {
+    constexpr int64_t kHour = 3600 * 1000;
+    ClockRig rig;
+    // Three hours before the 32-bit counter wraps, so the day crosses the wrap once.
+    const uint32_t t0 = 0xFFFFFFFFu - static_cast<uint32_t>(3 * kHour);
+    rig.counter.set(t0);
+    rig.tempoText = "208";
+    rig.start();
+    std::mt19937 gen(20240501u);
+    auto rnd = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(gen); };
+    const char *patterns[] = {"1111", "111", "11", "111111", "3 3 2-", "4-", "11111", "1"};
+    const int tempos[] = {208, 200, 216, 180, 240, 96};
+
+    uint32_t grid = t0; // where the current interval began on the grid
+    int64_t beats = 0, ticks = 0, changes = 0, elapsed = 0;
+    int64_t nextChange = rnd(120000, 300000);
+    while (elapsed < 24 * kHour) {
+        // Mostly up to 12 ms late, now and then up to 45 ms.
+        const int gap = 20 + (rnd(0, 99) == 0 ? rnd(13, 45) : rnd(0, 12));
+        elapsed += gap;
+        if (elapsed >= nextChange) {
+            // Between two firings, as a window event comes: a pattern takes effect at once, a
+            // tempo at the next beat.
+            if (++changes % 2) {
+                rig.pattern = patterns[rnd(0, 7)];
+                rig.rebuildBeats();
+            } else {
+                rig.applyTempo(QString::number(tempos[rnd(0, 5)]));
+            }
+            nextChange += rnd(120000, 300000);
+        }
+        const int32_t ms = rig.st.beats[std::clamp<int>(rig.st.curBeat, 0, kMaxBeats - 1)].ms;
+        const uint32_t due = grid + static_cast<uint32_t>(ms);
+        const uint32_t now = t0 + static_cast<uint32_t>(elapsed);
+        rig.beatStarts.clear();
+        rig.fireAt(now);
+        rig.balls.clear();
+        for (const Tick &t : rig.ticks)
+            ASSERT_TRUE(t.due == due - 50u && tickDiff(t.sentAt, t.due) >= 0) << "beat " << beats;
+        ticks += static_cast<int64_t>(rig.ticks.size());
+        rig.ticks.clear();
+        const int32_t early = tickDiff(due, now); // > 0 while the beat is not due yet
+        if (rig.beatStarts.empty()) {
+            ASSERT_GT(early, 10) << "beat missed at beat " << beats;
+            continue;
+        }
+        ++beats;
+        ASSERT_LE(early, 10) << "beat noticed too early, beat " << beats;
+        grid = due;
+        ASSERT_EQ(rig.st.beatStartTick, grid) << "off the grid at beat " << beats;
+        // Every pattern here beats evenly, at the tempo the box shows by now.
+        ASSERT_EQ(rig.st.beats[rig.st.curBeat].ms, std::lround(60000.0 / rig.tempoText.toInt()))
+            << "beat " << beats;
+    }
+    EXPECT_LT(rig.counter.now(), t0);
+    EXPECT_GT(changes, 400);
+    // The first beat after the start has no tick; every later beat has exactly one.
+    EXPECT_EQ(ticks, beats - 1);
 }
 
 TEST(FluctClock, BeatsVaryWithinBoundsAndStayOnTheirScheduledMoments) {
