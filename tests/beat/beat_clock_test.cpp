@@ -78,6 +78,19 @@ TEST(SteadyClock, PendingScheduleIsAdoptedAtTheBeatOnly) {
     EXPECT_EQ(rig.st.beatStartTick, start + 1000);
 }
 
+// A pattern changed while a tempo waits for its beat: the rebuilt schedule is the one that plays.
+TEST(SteadyClock, ARebuildReplacesAPendingSchedule) {
+    ClockRig rig;
+    rig.start();
+    rig.runFor(1100);
+    rig.applyTempo("60");
+    rig.pattern = "11";
+    rig.rebuildBeats();
+    const int16_t x = rig.st.beats[1].x;
+    rig.runFor(1500);
+    EXPECT_EQ(rig.st.beats[1].x, x);
+}
+
 TEST(SteadyClock, FlightFollowsTheArcAndTreatsAnEarlyBeatAsItsStart) {
     ClockRig rig;
     rig.start();

@@ -35,6 +35,9 @@ TEST(PracticeToken, WritesWhatIsInUseAndReadsItBack) {
         {chance, "practice=(count=1 mute=30% hide=1 ladder=-3/8..60 timer=20)"},
         {none, "practice=()"},
     };
+    PracticeSettings hiddenUnmuted = none;
+    hiddenUnmuted.hideBall = true;
+    EXPECT_EQ(practiceToken(hiddenUnmuted), "practice=()") << "the ball hides only in muted bars";
     for (const Case &c : cases) {
         EXPECT_EQ(practiceToken(c.p), QString::fromLatin1(c.token));
         const auto back = parsePracticeToken(QStringLiteral("x parm=(1) m80 ") + c.token);
