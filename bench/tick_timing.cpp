@@ -136,7 +136,8 @@ public:
     void setTimerPeriod(int periodMs) override { m_inner.setTimerPeriod(periodMs); }
     int delayMs() const override { return m_inner.delayMs(); }
     int outputLatencyMs() const override { return m_inner.outputLatencyMs(); }
-    void wake() override { m_inner.wake(); }
+    void holdAwake(bool hold) override { m_inner.holdAwake(hold); }
+    void setTickNotes(const std::vector<int> &notes) override { m_inner.setTickNotes(notes); }
 
     struct Sent {
         uint32_t packed;

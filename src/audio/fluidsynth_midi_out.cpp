@@ -693,17 +693,12 @@ int FluidSynthMidiOut::outputLatencyMs() const {
 
 void FluidSynthMidiOut::holdAwake(bool hold) {
     m_impl->heldAwake = hold;
-    if (hold)
-        wake();
+    if (hold && m_impl->synth)
+        m_impl->wake();
 }
 
 void FluidSynthMidiOut::setTickNotes(const std::vector<int> &notes) {
     m_impl->options.tickNotes = notes;
-}
-
-void FluidSynthMidiOut::wake() {
-    if (m_impl->synth)
-        m_impl->wake();
 }
 
 int FluidSynthMidiOut::delayMs() const {

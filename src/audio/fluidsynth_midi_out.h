@@ -17,7 +17,7 @@ namespace pv2 {
 // open, and the audio callback mixes that sound in at the tick's frame, where a note-on sent to
 // the synthesizer would start only at its next 64-frame block.
 //
-// Threads. The UI thread alone calls open, close, shortMsg, shortMsgAt, wake, holdAwake,
+// Threads. The UI thread alone calls open, close, shortMsg, shortMsgAt, holdAwake,
 // setTickNotes, setTimerPeriod and setDelayMs (offline, render too). The audio thread, the stream's
 // or FluidSynth's driver's, runs the request and fill callbacks. They share atomics, the timed
 // queue's lock-free ring and FluidSynth's own lock. A late fill is heard as a click, so the audio
@@ -117,7 +117,6 @@ public:
     void setTimerPeriod(int periodMs) override;
     int delayMs() const override;
     int outputLatencyMs() const override;
-    void wake() override;
     void holdAwake(bool hold) override;
     // Rendered at the next open.
     void setTickNotes(const std::vector<int> &notes) override;

@@ -27,10 +27,9 @@ public:
     virtual int delayMs() const { return 0; }
     // From a sound's rendering to its being heard, as far as the backend knows.
     virtual int outputLatencyMs() const { return 0; }
-    // Timed messages are coming: a sleeping output starts now, so that the first is on time.
-    virtual void wake() {}
-    // While a run lasts the output stays awake: waking again takes the clock time to settle,
-    // and a slow beat or a silent bar would let it sleep between ticks.
+    // While a run lasts the output stays awake, and a sleeping one starts now so that the first
+    // tick is on time: waking again takes the clock time to settle, and a slow beat or a silent
+    // bar would let it sleep between ticks.
     virtual void holdAwake(bool hold) { (void)hold; }
     // The percussion notes a backend may prepare at its next open to place them exactly.
     virtual void setTickNotes(const std::vector<int> &notes) { (void)notes; }
