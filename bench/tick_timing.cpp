@@ -887,10 +887,12 @@ std::vector<std::vector<float>> tickTemplates(std::string &soundFont) {
         // recording whole.
         while (mono.size() < 512 + 4410 + 512 + 44100)
             block();
-        // From its first sound, wherever the backend put it: nothing else plays.
-        const auto first =
-            std::find_if(mono.begin(), mono.end(), [](float x) { return std::fabs(x) > 1e-6f; });
-        if (mono.end() - first < 44100)
+        // From the note-on's frame, where the backend places a tick, not from the first sound
+        // above some threshold: the side stick's attack rises 4 frames later than the
+        // triangle's, and a threshold would shift one kind against the other by that much.
+        const auto first = mono.begin() + std::llround(0.1 * kRate);
+        if (std::any_of(mono.begin(), first, [](float x) { return std::fabs(x) > 1e-6f; }) ||
+            mono.end() - first < 44100)
             return {};
         out.emplace_back(first, first + 44100);
     }
