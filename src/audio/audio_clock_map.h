@@ -17,6 +17,11 @@ namespace pv2 {
 // apart never see the steering, while over an hour it cannot drift. A jump of the edge that
 // lasts two windows (the stream stalled and plays on later) moves the map by as much, keeping
 // the rate it has learnt.
+//
+// A sound server also reports which frame it plays at a moment it states itself. Such a reading
+// does not depend on when a callback runs, so once one has come the map follows those alone: a
+// line fitted through them, its rate held near the last one learnt until they span enough time
+// to tell it better.
 class AudioClockMap {
 public:
     struct Tuning {
@@ -29,6 +34,10 @@ public:
         int pointsForRate = 3;
         double steerSeconds = 20.0;
         double jumpNs = 3e6;
+        // Readings of the server: how far one may stray before it counts as a jump, and how far
+        // apart they stray anyway.
+        double heardJumpNs = 1e6;
+        double heardNoiseNs = 30e3;
     };
 
     explicit AudioClockMap(double sampleRate);
@@ -37,6 +46,9 @@ public:
     void reset();
     // One callback, begun at timeNs, that renders the frames before frontier.
     void observe(int64_t timeNs, int64_t frontier);
+    // The server's reading: frame was heard at timeNs. False when it strays so far from the map
+    // that another reading soon should settle whether the stream jumped.
+    bool observeHeard(int64_t timeNs, double frame);
 
     bool anchored() const { return m_anchored; }
     // The frame the rendering reaches at timeNs; fractional.
@@ -59,6 +71,7 @@ private:
     double mapPhase(double u) const { return m_phase + m_slope * (u - m_steerU); }
     void steer(const Point &edge);
     void anchor(int64_t timeNs, int64_t frontier);
+    void fitHeard();
 
     double m_rate;
     double m_nsPerFrame;
@@ -83,6 +96,12 @@ private:
     int m_suspectJumps = 0;
     double m_suspectOffset = 0;
     int m_jumps = 0;
+
+    // Following the server's readings since the last anchor.
+    bool m_heard = false;
+    // The device's rate outlives a reset: the stream pausing does not change it.
+    double m_learntSlope = 0;
+    bool m_rateLearnt = false;
 };
 
 } // namespace pv2

@@ -151,6 +151,8 @@ struct FluidSynthMidiOut::Impl {
     // unknown): what the clock map learns from. The map counts frames as heard.
     void request(int frames, int64_t latencyNs);
     int64_t estimatedLatencyNs() const;
+    // The server's reading: frame was heard ageNs ago. What the map follows once it has one.
+    bool heard(int64_t ageNs, double frame);
     bool canSleep() const;
     void pauseOutput(bool paused);
     void maybeSleep();
@@ -218,6 +220,7 @@ bool FluidSynthMidiOut::Impl::startDriver() {
             PulseStream::Callbacks callbacks;
             callbacks.request = [this](int frames, int64_t latency) { request(frames, latency); };
             callbacks.fill = [this](float *l, float *r, int frames) { fill(frames, l, r); };
+            callbacks.heard = [this](int64_t ageNs, double frame) { return heard(ageNs, frame); };
             const int latencyFrames =
                 static_cast<int>(options.streamLatencyMs * options.sampleRate / 1000.0);
             if (stream->open(options.sampleRate, latencyFrames, std::move(callbacks))) {
@@ -430,6 +433,13 @@ void FluidSynthMidiOut::Impl::request(int frames, int64_t latency) {
     // peak decays by a millisecond a second so that a passing stall is forgotten.
     latencyPeakNs = std::max(latency + span, latencyPeakNs - span / 1000);
     latencyNs.store(latencyPeakNs, std::memory_order_relaxed);
+}
+
+bool FluidSynthMidiOut::Impl::heard(int64_t ageNs, double frame) {
+    if (reanchor.exchange(false))
+        clockMap->reset();
+    provisional = false;
+    return clockMap->observeHeard(clock() - ageNs, frame);
 }
 
 bool FluidSynthMidiOut::Impl::canSleep() const {

@@ -21,6 +21,11 @@ struct PulseStream::Impl {
     pa_stream *stream = nullptr;
     pa_time_event *timer = nullptr;
     bool timedOut = false;
+    double rate = 0;
+    // The last reading taken, and when the stream last started playing: a reading from before
+    // then has the frames standing still.
+    pa_usec_t readingAt = 0;
+    pa_usec_t playingSince = 0;
     std::vector<float> left, right, interleaved;
 
     static void contextChanged(pa_context *, void *data) {
@@ -37,8 +42,32 @@ struct PulseStream::Impl {
     static void writable(pa_stream *s, size_t bytes, void *data) {
         static_cast<Impl *>(data)->write(s, bytes);
     }
-    static void ranDry(pa_stream *, void *data) {
+    static void ranDry(pa_stream *s, void *data) {
         static_cast<Impl *>(data)->underruns.fetch_add(1, std::memory_order_relaxed);
+        // The frames will be heard later than they were: the sooner the map knows, the better.
+        if (pa_operation *op = pa_stream_update_timing_info(s, nullptr, nullptr))
+            pa_operation_unref(op);
+    }
+
+    // The server states when it measured, on its wall clock, which is this machine's.
+    void reportHeard(pa_stream *s) {
+        const pa_timing_info *t = pa_stream_get_timing_info(s);
+        if (!t || !callbacks.heard || !t->playing || t->read_index_corrupt ||
+            pa_stream_is_corked(s) == 1)
+            return;
+        const pa_usec_t at = pa_timeval_load(&t->timestamp);
+        if (at == readingAt || at <= playingSince)
+            return;
+        readingAt = at;
+        timeval now{};
+        const auto ageNs = (static_cast<int64_t>(pa_timeval_load(pa_gettimeofday(&now))) -
+                            static_cast<int64_t>(at)) *
+                           1000;
+        const double frame = static_cast<double>(t->read_index) / kFrameBytes -
+                             static_cast<double>(t->sink_usec) * rate / 1e6;
+        if (!callbacks.heard(ageNs, frame))
+            if (pa_operation *op = pa_stream_update_timing_info(s, nullptr, nullptr))
+                pa_operation_unref(op);
     }
 
     void write(pa_stream *s, size_t bytes) {
@@ -52,6 +81,7 @@ struct PulseStream::Impl {
         int64_t latencyNs = -1;
         if (pa_stream_get_latency(s, &usec, &negative) == 0)
             latencyNs = (negative ? -1 : 1) * static_cast<int64_t>(usec) * 1000;
+        reportHeard(s);
         callbacks.request(frames, latencyNs);
         while (frames > 0) {
             const int n = std::min(frames, kMaxFill);
@@ -168,6 +198,9 @@ bool PulseStream::open(double sampleRate, int latencyFrames, Callbacks callbacks
         return false;
     d.callbacks = std::move(callbacks);
     d.underruns = 0;
+    d.rate = sampleRate;
+    d.readingAt = 0;
+    d.playingSince = 0;
     d.left.assign(kMaxFill, 0.0f);
     d.right.assign(kMaxFill, 0.0f);
     d.interleaved.assign(2 * size_t(kMaxFill), 0.0f);
@@ -206,6 +239,10 @@ void PulseStream::setPaused(bool paused) {
     const bool inLoop = pa_threaded_mainloop_in_thread(d.loop);
     if (!inLoop)
         pa_threaded_mainloop_lock(d.loop);
+    if (!paused) {
+        timeval now{};
+        d.playingSince = pa_timeval_load(pa_gettimeofday(&now));
+    }
     if (pa_operation *op = pa_stream_cork(d.stream, paused ? 1 : 0, nullptr, nullptr))
         pa_operation_unref(op);
     if (!inLoop)

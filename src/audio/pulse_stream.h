@@ -18,6 +18,10 @@ public:
         std::function<void(int frames, int64_t latencyNs)> request;
         // Renders the next frames, at most kMaxFill at a time.
         std::function<void(float *left, float *right, int frames)> fill;
+        // Each new reading of the server's timing, before the request it came with: the frame
+        // (counted from the first one written) that was heard ageNs ago. Returning false asks
+        // for another reading at once.
+        std::function<bool(int64_t ageNs, double frame)> heard;
     };
     static constexpr int kMaxFill = 4096;
 
