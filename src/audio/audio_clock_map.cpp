@@ -193,6 +193,12 @@ void AudioClockMap::fitHeard() {
     }
 }
 
+int64_t AudioClockMap::readingWantedWithinNs() const {
+    if (!m_heard || m_points.size() < 4)
+        return 0;
+    return !m_rateLearnt || m_points.size() < 8 ? 250'000'000 : -1;
+}
+
 double AudioClockMap::frameAt(int64_t timeNs) const {
     if (!m_anchored)
         return 0;

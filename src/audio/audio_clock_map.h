@@ -49,6 +49,10 @@ public:
     // The server's reading: frame was heard at timeNs. False when it strays so far from the map
     // that another reading soon should settle whether the stream jumped.
     bool observeHeard(int64_t timeNs, double frame);
+    // How soon another reading would make the map better: at once (0) for the first few after
+    // a reset, which average their scatter; a few times a second until the rate is learnt and
+    // eight have come; no sooner than the server sends them (-1) after that.
+    int64_t readingWantedWithinNs() const;
 
     bool anchored() const { return m_anchored; }
     // The frame the rendering reaches at timeNs; fractional.

@@ -152,7 +152,8 @@ struct FluidSynthMidiOut::Impl {
     void request(int frames, int64_t latencyNs);
     int64_t estimatedLatencyNs() const;
     // The server's reading: frame was heard ageNs ago. What the map follows once it has one.
-    bool heard(int64_t ageNs, double frame);
+    // Returns how soon it wants the next (0: at once; negative: no hurry).
+    int64_t heard(int64_t ageNs, double frame);
     bool canSleep() const;
     void pauseOutput(bool paused);
     void maybeSleep();
@@ -435,11 +436,13 @@ void FluidSynthMidiOut::Impl::request(int frames, int64_t latency) {
     latencyNs.store(latencyPeakNs, std::memory_order_relaxed);
 }
 
-bool FluidSynthMidiOut::Impl::heard(int64_t ageNs, double frame) {
+int64_t FluidSynthMidiOut::Impl::heard(int64_t ageNs, double frame) {
     if (reanchor.exchange(false))
         clockMap->reset();
     provisional = false;
-    return clockMap->observeHeard(clock() - ageNs, frame);
+    if (!clockMap->observeHeard(clock() - ageNs, frame))
+        return 0;
+    return clockMap->readingWantedWithinNs();
 }
 
 bool FluidSynthMidiOut::Impl::canSleep() const {

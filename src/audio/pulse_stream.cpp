@@ -26,6 +26,9 @@ struct PulseStream::Impl {
     // then has the frames standing still.
     pa_usec_t readingAt = 0;
     pa_usec_t playingSince = 0;
+    // When the last reading was asked for on the steady clock, and how soon the next is wanted.
+    pa_usec_t askedAt = 0;
+    int64_t wantWithinUs = 0;
     std::vector<float> left, right, interleaved;
 
     static void contextChanged(pa_context *, void *data) {
@@ -43,8 +46,14 @@ struct PulseStream::Impl {
         static_cast<Impl *>(data)->write(s, bytes);
     }
     static void ranDry(pa_stream *s, void *data) {
-        static_cast<Impl *>(data)->underruns.fetch_add(1, std::memory_order_relaxed);
+        auto *d = static_cast<Impl *>(data);
+        d->underruns.fetch_add(1, std::memory_order_relaxed);
         // The frames will be heard later than they were: the sooner the map knows, the better.
+        d->askForReading(s);
+    }
+
+    void askForReading(pa_stream *s) {
+        askedAt = pa_rtclock_now();
         if (pa_operation *op = pa_stream_update_timing_info(s, nullptr, nullptr))
             pa_operation_unref(op);
     }
@@ -52,12 +61,15 @@ struct PulseStream::Impl {
     // The server states when it measured, on its wall clock, which is this machine's.
     void reportHeard(pa_stream *s) {
         const pa_timing_info *t = pa_stream_get_timing_info(s);
-        if (!t || !callbacks.heard || !t->playing || t->read_index_corrupt ||
-            pa_stream_is_corked(s) == 1)
+        if (!callbacks.heard || pa_stream_is_corked(s) == 1)
             return;
-        const pa_usec_t at = pa_timeval_load(&t->timestamp);
-        if (at == readingAt || at <= playingSince)
+        const pa_usec_t at = t ? pa_timeval_load(&t->timestamp) : 0;
+        if (!t || !t->playing || t->read_index_corrupt || at == readingAt || at <= playingSince) {
+            // Between the server's own updates, which come seconds apart once a stream runs.
+            if (wantWithinUs >= 0 && pa_rtclock_now() - askedAt >= pa_usec_t(wantWithinUs))
+                askForReading(s);
             return;
+        }
         readingAt = at;
         timeval now{};
         const auto ageNs = (static_cast<int64_t>(pa_timeval_load(pa_gettimeofday(&now))) -
@@ -65,9 +77,10 @@ struct PulseStream::Impl {
                            1000;
         const double frame = static_cast<double>(t->read_index) / kFrameBytes -
                              static_cast<double>(t->sink_usec) * rate / 1e6;
-        if (!callbacks.heard(ageNs, frame))
-            if (pa_operation *op = pa_stream_update_timing_info(s, nullptr, nullptr))
-                pa_operation_unref(op);
+        const int64_t wantNs = callbacks.heard(ageNs, frame);
+        wantWithinUs = wantNs < 0 ? -1 : wantNs / 1000;
+        if (wantNs == 0)
+            askForReading(s);
     }
 
     void write(pa_stream *s, size_t bytes) {
@@ -201,6 +214,8 @@ bool PulseStream::open(double sampleRate, int latencyFrames, Callbacks callbacks
     d.rate = sampleRate;
     d.readingAt = 0;
     d.playingSince = 0;
+    d.askedAt = 0;
+    d.wantWithinUs = 0;
     d.left.assign(kMaxFill, 0.0f);
     d.right.assign(kMaxFill, 0.0f);
     d.interleaved.assign(2 * size_t(kMaxFill), 0.0f);
@@ -242,6 +257,7 @@ void PulseStream::setPaused(bool paused) {
     if (!paused) {
         timeval now{};
         d.playingSince = pa_timeval_load(pa_gettimeofday(&now));
+        d.wantWithinUs = 0;
     }
     if (pa_operation *op = pa_stream_cork(d.stream, paused ? 1 : 0, nullptr, nullptr))
         pa_operation_unref(op);

@@ -19,9 +19,9 @@ public:
         // Renders the next frames, at most kMaxFill at a time.
         std::function<void(float *left, float *right, int frames)> fill;
         // Each new reading of the server's timing, before the request it came with: the frame
-        // (counted from the first one written) that was heard ageNs ago. Returning false asks
-        // for another reading at once.
-        std::function<bool(int64_t ageNs, double frame)> heard;
+        // (counted from the first one written) that was heard ageNs ago. Returns how soon the
+        // next reading is wanted (0: at once; negative: whenever the server sends one).
+        std::function<int64_t(int64_t ageNs, double frame)> heard;
     };
     static constexpr int kMaxFill = 4096;
 

@@ -110,6 +110,48 @@ TEST(AudioClockMap, FollowsAStallKeepingTheRateItLearnt) {
     EXPECT_NEAR(map.frameAt(at(80)), (k + 1) * block, 1.0);
 }
 
+// A device 160 ppm fast, read by the server as often as the map asks (a write callback comes
+// every 16 ms) and every 1.5 s otherwise, each reading up to 40 us off; the callbacks come up to 20
+// ms late. Ticks 750 ms apart are placed 60 ms before they are heard, as the backend does.
+TEST(AudioClockMap, FollowsTheServersReadingsFromTheFirstTickThroughAStallAndAPause) {
+    const double rate = kRate * (1 + 160e-6);
+    int64_t shift = 0; // a stall moves the heard frames later
+    auto timeOf = [&](double f) { return 1'000 * kMs + std::llround(f / rate * 1e9) + shift; };
+    std::mt19937 gen{3};
+    std::uniform_real_distribution<double> noise(-40e3, 40e3), late(0, 20e6);
+    AudioClockMap map(kRate);
+    double reading = 0.01 * rate;
+    auto wanted = [&] { return map.readingWantedWithinNs(); };
+    auto nextReading = [&] { return (wanted() == 0 ? 0.016 : wanted() > 0 ? 0.25 : 1.5) * rate; };
+    // Everything up to the moment the tick heard at frame f is placed; returns the placement's
+    // error in ms.
+    auto placeTick = [&](double f) {
+        for (; timeOf(reading) < timeOf(f) - 60 * kMs; reading += nextReading()) {
+            map.observe(timeOf(reading) + std::llround(late(gen)), int64_t(reading));
+            map.observeHeard(timeOf(reading) + std::llround(noise(gen)), reading);
+        }
+        return (map.frameAt(timeOf(f)) - f) / kRate * 1e3;
+    };
+    for (double f = 0.1 * rate; f < 120 * rate; f += 0.75 * rate)
+        ASSERT_NEAR(placeTick(f), 0, 0.05) << f / rate;
+    EXPECT_NEAR(map.ratePpm(), 160, 3);
+    EXPECT_LT(wanted(), 0);
+    // One stray reading moves nothing; two agreeing on 30 ms more are a stall, followed at once.
+    EXPECT_FALSE(map.observeHeard(timeOf(reading) + 30 * kMs, reading));
+    EXPECT_NEAR(placeTick(130 * rate), 0, 0.05);
+    shift = 30 * kMs;
+    EXPECT_FALSE(map.observeHeard(timeOf(reading), reading));
+    EXPECT_TRUE(map.observeHeard(timeOf(reading + 100), reading + 100));
+    EXPECT_EQ(map.jumps(), 1);
+    EXPECT_NEAR(placeTick(131 * rate), 0, 0.05);
+    // After a pause one reading places the ticks, at the rate learnt before (the nominal one
+    // would be 10 frames off 1.45 s later).
+    map.reset();
+    shift = 5'000 * kMs;
+    map.observeHeard(timeOf(150 * rate), 150 * rate);
+    EXPECT_NEAR(map.frameAt(timeOf(151.45 * rate)) - 151.45 * rate, 0, 1.0);
+}
+
 // A map of a stream that has rendered 2048-frame blocks on time since 1 s; the next block
 // starts at frame 10 * 2048.
 AudioClockMap steadyMap() {
