@@ -19,10 +19,10 @@ namespace pv2 {
 //
 // Threads. The UI thread alone calls open, close, shortMsg, shortMsgAt, holdAwake,
 // setTickNotes, setTimerPeriod and setDelayMs (offline, render too). The audio thread, the stream's
-// or FluidSynth's driver's, runs the request and fill callbacks. They share atomics, the timed
-// queue's lock-free ring and FluidSynth's own lock. A late fill is heard as a click, so the audio
-// thread never takes a lock the UI holds for longer than a synthesizer call, never allocates and
-// never calls Qt. stats(), delayMs() and outputLatencyMs() are safe on any thread.
+// or FluidSynth's driver's, runs the request, heard and fill callbacks. They share atomics, the
+// timed queue's lock-free ring and FluidSynth's own lock. A late fill is heard as a click, so the
+// audio thread never takes a lock the UI holds for longer than a synthesizer call, never allocates
+// and never calls Qt. stats(), delayMs() and outputLatencyMs() are safe on any thread.
 class FluidSynthMidiOut : public MidiOut {
 public:
     static constexpr const char *kPulseStream = "pulse-stream";
