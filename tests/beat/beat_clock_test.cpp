@@ -1,10 +1,15 @@
+#include "beat/calibration.h"
+#include "beat/frame_pacer.h"
 #include "clock_fakes.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <random>
+#include <tuple>
+#include <utility>
 
 using namespace pv2;
 using namespace pv2::test;
@@ -31,25 +36,11 @@ TEST(SteadyClock, TicksComeFiftyMsAheadWithTheDownbeatNoteBeforeBeatZero) {
     }
 }
 
-TEST(SteadyClock, SoundOffSendsNothingAndKeepsTheTickPending) {
-    ClockRig rig;
-    rig.start();
-    rig.runFor(1000);
-    rig.ticks.clear();
-    rig.st.soundOn = false;
-    rig.runFor(460); // past the tick moment of the next beat
-    EXPECT_TRUE(rig.ticks.empty());
-    rig.st.soundOn = true;
-    rig.runFor(1);
-    // Switched back on inside the last 50 ms: that beat's tick sounds late, at once.
-    EXPECT_EQ(rig.ticks.size(), 1u);
-}
-
 TEST(SteadyClock, StopCompletesOnTheNextBeatAtRestAndALaterStartTicksAtOnce) {
     ClockRig rig;
     rig.start();
     rig.runFor(700); // into beat 0's interval
-    rig.requestStop();
+    rig.engine.requestStop();
     const auto ticksBefore = rig.ticks.size();
     rig.runFor(200);
     EXPECT_TRUE(rig.active) << "the interval runs to its end";
@@ -65,27 +56,30 @@ TEST(SteadyClock, StopCompletesOnTheNextBeatAtRestAndALaterStartTicksAtOnce) {
     EXPECT_EQ(rig.ticks.back().due, rig.st.beatStartTick + 450);
 }
 
-TEST(SteadyClock, PendingScheduleIsAdoptedAtTheBeatOnly) {
+// Sound switched off sends nothing and keeps the tick pending. A tempo waits for the next beat;
+// a pattern changed meanwhile rebuilds the schedule that plays.
+TEST(SteadyClock, SoundOffThenAPendingTempoAndARebuild) {
     ClockRig rig;
     rig.start();
-    rig.runFor(1100);
+    rig.runFor(1000);
+    rig.ticks.clear();
+    rig.st.soundOn = false;
     rig.applyTempo("60");
     EXPECT_EQ(rig.st.beats[2].ms, 500);
-    rig.runFor(395); // beat 2 noticed at 1490 (10 ms early)
+    rig.runFor(460); // past the tick moment of the next beat
+    EXPECT_TRUE(rig.ticks.empty());
+    rig.st.soundOn = true;
+    rig.runFor(1);
+    // Switched back on inside the last 50 ms: that beat's tick sounds late, at once.
+    EXPECT_EQ(rig.ticks.size(), 1u);
+    rig.runFor(29); // beat 2 noticed at 1490 (10 ms early)
     EXPECT_TRUE(rig.st.beats[2].ms == 1000 && !rig.st.nextBeatsPending);
     const uint32_t start = rig.st.beatStartTick;
     rig.runFor(1000);
     EXPECT_EQ(rig.st.beatStartTick, start + 1000);
-}
-
-// A pattern changed while a tempo waits for its beat: the rebuilt schedule is the one that plays.
-TEST(SteadyClock, ARebuildReplacesAPendingSchedule) {
-    ClockRig rig;
-    rig.start();
-    rig.runFor(1100);
-    rig.applyTempo("60");
+    rig.applyTempo("120");
     rig.pattern = "11";
-    rig.rebuildBeats();
+    rig.engine.rebuildBeats();
     const int16_t x = rig.st.beats[1].x;
     rig.runFor(1500);
     EXPECT_EQ(rig.st.beats[1].x, x);
@@ -96,8 +90,8 @@ TEST(SteadyClock, FlightFollowsTheArcAndTreatsAnEarlyBeatAsItsStart) {
     rig.start();
     const uint32_t t0 = rig.counter.now();
     const BeatSlot s = rig.st.beats[3];
-    rig.fireAt(t0 + 250); // half way: top of the arc
-    EXPECT_EQ(rig.balls.back(), QPoint(roundToInt16(s.x + 250 * s.vx), rig.height - 44 - s.height));
+    rig.fireAt(t0 + 250); // half way: top of the arc, half the way across
+    EXPECT_EQ(rig.balls.back(), QPoint(s.x + s.dx / 2, rig.height - 44 - s.height));
     rig.fireAt(t0 + 495); // beat noticed 5 ms early; the next flight has not begun
     rig.fireAt(t0 + 497);
     EXPECT_EQ(rig.balls.back(), QPoint(rig.st.beats[0].x, rig.height - 44));
@@ -114,7 +108,7 @@ TEST(SteadyClock, AStalledMachineStartsAgainAndAStartResynchronisesTheSlot) {
     rig.runFor(100);
     EXPECT_EQ(rig.st.curBeat, beat) << "no burst of missed beats";
     rig.runFor(1800);
-    rig.requestStop();
+    rig.engine.requestStop();
     rig.runFor(600);
     rig.pattern = "11";
     rig.start();
@@ -147,7 +141,7 @@ TEST(SteadyClock, ADayOfTempoAndPatternChangesKeepsEveryBeatOnTheGrid) {
             // tempo at the next beat.
             if (++changes % 2) {
                 rig.pattern = patterns[rnd(0, 7)];
-                rig.rebuildBeats();
+                rig.engine.rebuildBeats();
             } else {
                 rig.applyTempo(QString::number(tempos[rnd(0, 5)]));
             }
@@ -190,8 +184,6 @@ TEST(FluctClock, BeatsVaryWithinBoundsAndStayOnTheirScheduledMoments) {
     rig.random.values = {0.3f, 0.61f, 0.9f, 0.27f};
     rig.clock.reseedFluct();
     rig.start();
-    // The first interval is the plain beat, bouncing in place.
-    EXPECT_TRUE(rig.st.beats[0].ms == 1000 && rig.st.beats[0].dx == 0);
     const double W = rig.st.trackWidth;
     uint32_t grid = rig.st.beatStartTick;
     for (size_t i = 1; i <= 300; ++i) {
@@ -204,6 +196,196 @@ TEST(FluctClock, BeatsVaryWithinBoundsAndStayOnTheirScheduledMoments) {
                     rig.st.beats[1].x <= std::ceil(0.85 * W) + 1)
             << i;
     }
-    for (const auto &t : rig.ticks)
-        EXPECT_FALSE(t.downbeat);
+}
+
+namespace {
+
+TEST(AvSync, PictureWaitsForWhatTheLeadCannotCoverAndTheOffsetMovesOnlyTheTick) {
+    struct Case {
+        int backendDelay, offset, pictureDelay, tickShift;
+    } cases[] = {
+        {0, 0, 0, 0},       // sends at once: taken as meant
+        {50, 0, 0, 0},      // the lead covers the path
+        {78, 0, 28, 0},     // output latency beyond the lead: the picture waits
+        {78, 200, 228, 0},  // Bluetooth: the picture waits for the ear too
+        {78, -20, 8, 0},    // a slow screen takes part of the wait
+        {78, -100, 0, 72},  // a slower screen: the tick waits instead
+        {0, 120, 120, 0},   // no clock in the backend: only the picture can move
+        {50, -250, 0, 250}, // the offset's floor
+    };
+    for (const Case &c : cases) {
+        const AvPlan p = planAvSync(c.backendDelay, 50, c.offset);
+        // Heard (in the backend's terms, plus what lies beyond) when the landing is shown.
+        const int heard = -50 + c.tickShift + std::max(c.backendDelay, 50) + c.offset;
+        EXPECT_EQ(std::tuple(p.pictureDelayMs, p.tickShiftMs, heard),
+                  std::tuple(c.pictureDelay, c.tickShift, c.pictureDelay))
+            << c.backendDelay << " " << c.offset;
+    }
+}
+
+// The clock drawing through a pacer onto the rig; the rig fires the beat timer and the pacer's
+// single shot, whichever is due first, as the event loop would.
+struct PacedRig : ClockRig {
+    struct Shot : BeatTimer {
+        TickCounter &counter;
+        bool armed = false;
+        uint32_t at = 0;
+        explicit Shot(TickCounter &c) : counter(c) {}
+        void start(int ms) override {
+            armed = true;
+            at = counter.now() + uint32_t(ms);
+        }
+        void stop() override { armed = false; }
+        bool isActive() const override { return armed; }
+    } shot{counter};
+    FramePacer pacer{*this, counter, shot, [](const std::function<void()> &draw) { draw(); }};
+    BeatClock paced = BeatClock(
+        st, counter, pacer, *this, random, [this](bool d, uint32_t due) { sendTick(d, due); },
+        [this] { return fluctChecked; }, [this] { return upbeat; });
+
+    void startPaced(int period) {
+        engine.start();
+        paced.armBeatTimer(period);
+    }
+    void step() {
+        pacer.beginStep();
+        paced.onTimer();
+        pacer.endStep();
+    }
+    // The beat timer fires every period, each time a little late; besides, a step runs when each
+    // beat is due, and the pacer shows what waits.
+    void run(int32_t ms, int period, int lateness) {
+        const uint32_t end = counter.now() + static_cast<uint32_t>(ms);
+        uint32_t next = counter.now() + static_cast<uint32_t>(period);
+        int n = 0;
+        while (tickDiff(end, counter.now()) > 0 && (active || shot.armed)) {
+            const uint32_t fire = next + static_cast<uint32_t>(n * 7 % (lateness + 1));
+            const uint32_t beat = paced.nextBeatAt();
+            if (shot.armed &&
+                (!active || (tickDiff(shot.at, fire) <= 0 && tickDiff(shot.at, beat) <= 0))) {
+                counter.set(shot.at);
+                shot.armed = false;
+                pacer.presentDue();
+            } else if (active && tickDiff(beat, fire) < 0) {
+                counter.set(beat);
+                step();
+            } else {
+                counter.set(fire);
+                step();
+                ++n;
+                next += static_cast<uint32_t>(period);
+            }
+        }
+    }
+};
+
+TEST(FramePacer, LandingsShowAtTheirBeatAndEverythingWaitsThePictureDelay) {
+    for (int delay : {0, 28, 230}) {
+        for (int period : {5, 20, 100}) {
+            PacedRig r;
+            r.pacer.setDelay(delay);
+            r.startPaced(period);
+            const uint32_t start = r.counter.now();
+            r.run(4000, period, period / 2);
+            const int floor = r.height - r.st.ballHeight;
+            // Landings: the ball on the floor at a beat's spot, at start + n * 500 + delay; each
+            // stays long enough for a display to show it.
+            std::vector<uint32_t> landings;
+            const auto &at = r.ballTimes;
+            for (size_t i = 0; i < at.size(); ++i) {
+                // In order, and never a flight frame shown before its own moment.
+                EXPECT_TRUE(i == 0 || tickDiff(at[i], at[i - 1]) >= 0);
+                if (r.balls[i].y() != floor || (i > 0 && r.balls[i - 1].y() == floor))
+                    continue;
+                landings.push_back(at[i]);
+                if (i + 1 < at.size()) {
+                    EXPECT_GE(tickDiff(at[i + 1], at[i]), FramePacer::kLandingHoldMs)
+                        << delay << " " << period << " " << i;
+                }
+            }
+            ASSERT_GE(landings.size(), 7u) << delay << " " << period;
+            for (size_t k = 0; k < landings.size(); ++k)
+                EXPECT_EQ(tickDiff(landings[k], start), int32_t(500 * (k + 1) + delay))
+                    << delay << " " << period << " " << k;
+        }
+    }
+}
+
+TEST(FramePacer, AStopShowsItsLastLandingAndDrawingOutsideAStepFlushesFirst) {
+    PacedRig r;
+    r.pacer.setDelay(40);
+    r.startPaced(20);
+    r.run(700, 20, 0);
+    r.engine.requestStop();
+    r.run(2000, 20, 0);
+    EXPECT_TRUE(!r.active && r.pacer.waiting() == 0u && r.memos == 1);
+    EXPECT_EQ(r.balls.back(), QPoint(r.st.beats[r.st.curBeat].x, r.height - r.st.ballHeight));
+
+    // A frame still waiting is shown before a drawing made outside the clock.
+    r.startPaced(20);
+    r.run(60, 20, 0);
+    ASSERT_GT(r.pacer.waiting(), 0u);
+    const size_t before = r.balls.size();
+    r.pacer.drawBall(1, 2);
+    EXPECT_TRUE(r.pacer.waiting() == 0u && r.balls.size() > before + 1);
+    EXPECT_EQ(r.balls.back(), QPoint(1, 2));
+}
+
+constexpr int _ = INT_MIN;               // no tap for this click
+constexpr uint32_t kFirst = 0xFFFFF000u; // the counter wraps during the clicks
+
+struct Case {
+    const char *name;
+    int leadIn; // tap - click, ms, at each lead-in click
+    int counted[kCalibrationClicks - kCalibrationLeadIn];
+    std::optional<int> expected;
+    std::vector<std::pair<int, int>> extra = {}; // further taps: click index, tap - click
+};
+
+} // namespace
+
+TEST(Calibration, OffsetIsTheRoundedMeanOfTheGoodTapsAfterTheLeadIn) {
+    const std::optional<int> none;
+    // clang-format off
+    const Case cases[] = {
+        //          lead-in  counted clicks
+        {"late",          120, {120, 120, 120, 120, 120, 120, 120, 120, 120, 120, 120, 120}, 120},
+        {"early",         -80, {-80, -80, -80, -80, -80, -80, -80, -80, -80, -80, -80, -80}, -80},
+        {"leadIn",       -200, {120, 120, 120, 120, 120, 120, 120, 120, 120, 120, 120, 120}, 120},
+        {"rounded",         0, { 10,  13,  10,  13,  10,  13,  10,  13,  10,  13,  10,  13}, 12},
+        {"missing",         _, {120,   _, 120, 120,   _, 120, 120,   _, 120, 120,   _, 120}, 120},
+        {"tooFew",          0, {120, 120, 120, 120, 120, 120, 120,   _,   _,   _,   _,   _}, none},
+        {"outlier",         _, {120, 120, 120, 120, 120, 290, 120, 120, 120, 120, 120, 120}, 120},
+        {"nearOutlier",     _, {100, 100, 100, 100, 100, 145, 100, 100, 100, 100, 100, 100}, 104},
+        {"outlierToFew",    _, {120, 120, 120, 250, 120, 120, 120, 120,   _,   _,   _,   _}, none},
+        {"clampLate",     280, {280, 280, 280, 280, 280, 280, 280, 280, 280, 280, 280, 280}, 250},
+        {"clampEarly",   -280, {-280,-280,-280,-280,-280,-280,-280,-280,-280,-280,-280,-280}, -250},
+        // A click keeps its nearest tap, whichever comes first.
+        {"twoTaps",         0, {120, 120, 120, 120, 120, 120, 120, 120, 120, 120, 120, 120},
+         120, {{5, 160}, {6, 150}}},
+        {"twoTapsAreOne",   _, {120, 120, 120, 120, 120, 120, 120,   _,   _,   _,   _,   _},
+         none, {{4, 130}}},
+        // Half an interval from a click: between two, past the last, before the first.
+        {"halfInterval",    _, {270, 270, 270, 270, 270, 270, 270,   _,   _,   _,   _,   _},
+         none, {{11, 300}, {15, 300}, {0, -300}, {0, -1000}}},
+        {"earlyHalf",       _, {-270,-270,-270,-270,-270,-270,-270,  _,   _,   _,   _,   _},
+         none, {{12, -300}}},
+    };
+    // clang-format on
+    for (const Case &c : cases) {
+        std::vector<uint32_t> clicks, taps;
+        for (int i = 0; i < kCalibrationClicks; ++i) {
+            clicks.push_back(kFirst + uint32_t(600 * i));
+            const int d = i < kCalibrationLeadIn ? c.leadIn : c.counted[i - kCalibrationLeadIn];
+            if (d != _)
+                taps.push_back(clicks[i] + uint32_t(d));
+        }
+        // Taps come in any order: extras alternately before and after the others.
+        std::reverse(taps.begin(), taps.end());
+        for (size_t k = 0; k < c.extra.size(); ++k) {
+            const uint32_t t = clicks[c.extra[k].first] + uint32_t(c.extra[k].second);
+            taps.insert(k % 2 ? taps.end() : taps.begin(), t);
+        }
+        EXPECT_EQ(calibrationOffsetMs(clicks, taps), c.expected) << c.name;
+    }
 }

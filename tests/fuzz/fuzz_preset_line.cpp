@@ -2,14 +2,9 @@
 #include "beat/practice.h"
 #include "fuzz_check.h"
 #include "platform/numeric.h"
-#include "preset/preset_file.h"
-
-#include <fuzzer/FuzzedDataProvider.h>
+#include "preset/fake_file_access.h"
 
 #include <QRegularExpression>
-#include <cstddef>
-#include <cstdint>
-#include <string>
 
 namespace {
 
@@ -30,8 +25,7 @@ bool hasSurroundingSpace(const QString &s) {
 }
 
 QString text(FuzzedDataProvider &fdp, size_t maxBytes) {
-    const std::string raw = fdp.ConsumeRandomLengthString(maxBytes);
-    return QString::fromUtf8(raw.data(), static_cast<qsizetype>(raw.size()));
+    return pv2::fuzz::utf8(fdp.ConsumeRandomLengthString(maxBytes));
 }
 
 // Whatever the line, every field has the shape its expression allows.
@@ -48,23 +42,18 @@ void checkFields(const QString &line, const pv2::PresetRecord &p) {
 
 // Practice settings from the input, any values (the token clamps them).
 pv2::PracticeSettings practice(FuzzedDataProvider &fdp) {
-    pv2::PracticeSettings p;
-    p.on = true;
-    p.countInBars = fdp.ConsumeIntegralInRange(-1, 3);
-    p.mute = static_cast<pv2::PracticeSettings::Mute>(fdp.ConsumeIntegralInRange(0, 2));
-    p.playBars = fdp.ConsumeIntegralInRange(-5, 40);
-    p.muteBars = fdp.ConsumeIntegralInRange(-5, 40);
-    p.mutePercent = fdp.ConsumeIntegralInRange(-5, 120);
-    p.hideBall = fdp.ConsumeBool();
-    p.ladderStep = fdp.ConsumeIntegralInRange(-30, 30);
-    p.ladderEvery = fdp.ConsumeIntegralInRange(-1, 100);
-    p.ladderTarget = fdp.ConsumeIntegralInRange(-10, 2000);
-    p.timerMinutes = fdp.ConsumeIntegralInRange(-1, 200);
-    return p;
-}
-
-QStringList fields(const pv2::PresetRecord &p) {
-    return {p.title, p.parm, p.m, p.s, p.a, p.g, p.d, p.f, p.memo};
+    // Braced initialisers run in order, so each field takes the next bytes.
+    return {true,
+            fdp.ConsumeIntegralInRange(-1, 3),
+            static_cast<pv2::PracticeSettings::Mute>(fdp.ConsumeIntegralInRange(0, 2)),
+            fdp.ConsumeIntegralInRange(-5, 40),
+            fdp.ConsumeIntegralInRange(-5, 40),
+            fdp.ConsumeIntegralInRange(-5, 120),
+            fdp.ConsumeBool(),
+            fdp.ConsumeIntegralInRange(-30, 30),
+            fdp.ConsumeIntegralInRange(-1, 100),
+            fdp.ConsumeIntegralInRange(-10, 2000),
+            fdp.ConsumeIntegralInRange(-1, 200)};
 }
 
 // Any line: its fields have their shapes, and a practice token put in it changes none of them
@@ -79,7 +68,7 @@ void readAnyLine(FuzzedDataProvider &fdp) {
     checkFields(line, plain);
 
     const QString with = pv2::withPracticeToken(line, p);
-    PV2_FUZZ_CHECK(fields(pv2::setParm(with)) == fields(plain), with);
+    PV2_FUZZ_CHECK(pv2::test::fields(pv2::setParm(with)) == pv2::test::fields(plain), with);
     const qsizetype memo = line.indexOf(QStringLiteral("memo="));
     if (with != line && !line.left(memo).contains(QStringLiteral("practice=("))) {
         const auto back = pv2::parsePracticeToken(with);

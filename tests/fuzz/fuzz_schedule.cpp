@@ -11,25 +11,14 @@
 
 #include "platform/numeric.h"
 
-#include <fuzzer/FuzzedDataProvider.h>
-
-#include <cmath>
-#include <cstddef>
-#include <cstdint>
-#include <string>
-
 namespace {
 
 const pv2::FluctProfile kProfile = pv2::fillFluctProfile();
 
-QString text(const std::string &raw) {
-    return QString::fromUtf8(raw.data(), static_cast<qsizetype>(raw.size()));
-}
-
 // Mostly the characters a pattern is made of, so that the builder's forms are all reached.
 QString patternFrom(FuzzedDataProvider &fdp) {
     if (fdp.ConsumeBool())
-        return text(fdp.ConsumeRandomLengthString(300));
+        return pv2::fuzz::utf8(fdp.ConsumeRandomLengthString(300));
     static const char kAlphabet[] = "0123456789 -x";
     QString s;
     for (const char c : fdp.ConsumeRandomLengthString(40))
@@ -49,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // The preset file can set any finite depth.
     in.fluctDepth = fdp.ConsumeBool() ? fdp.ConsumeFloatingPointInRange(-2.0f, 2.0f)
                                       : fdp.ConsumeFloatingPoint<float>();
-    in.tempoText = text(fdp.ConsumeRandomLengthString(40));
+    in.tempoText = pv2::fuzz::utf8(fdp.ConsumeRandomLengthString(40));
     in.patternText = patternFrom(fdp);
     const auto describe = [&](int i) {
         return QString::asprintf("tempo [%s] pattern [%s] area %dx%d fluct %d depth %g record %d",

@@ -168,7 +168,6 @@ TEST(BeatLabels, OnePerMovingBeatCentredUnderTheBall) {
 
 TEST(BeatLabels, GuideLineHeightFromTheFloor) {
     EXPECT_EQ(guideLineY(560, 44), 84); // 83.92
-    EXPECT_EQ(guideLineY(44, 44), 22);  // resting ball's centre
     EXPECT_EQ(guideLineY(1, 1), 0);     // 0.5, tie to even
     EXPECT_EQ(guideLineY(26, 1), 4);    // 3.5, tie to even
 }

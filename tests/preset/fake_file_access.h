@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/text_file.h"
+#include "preset/preset_file.h"
 
 #include <QHash>
 #include <functional>
@@ -62,5 +63,16 @@ private:
     bool fails() { return calls++ == failAt; }
     bool works(const QString &path) { return !fails() && files.contains(path); }
 };
+
+// "title|parm|m|s|a|g|d|f|memo"
+inline QString fields(const PresetRecord &p) {
+    return QStringList{p.title, p.parm, p.m, p.s, p.a, p.g, p.d, p.f, p.memo}.join(u'|');
+}
+
+inline PresetList readBytes(const QByteArray &bytes, PresetSettings &settings) {
+    MemoryFileAccess fs;
+    fs.files.insert(QStringLiteral("menu.txt"), bytes);
+    return readPresetFile(fs, QStringLiteral("menu.txt"), settings);
+}
 
 } // namespace pv2::test

@@ -1,8 +1,8 @@
+#include "beat/practice.h"
 #include "fake_file_access.h"
 #include "preset/preset_file.h"
 
-#include <QDir>
-#include <QTemporaryDir>
+#include <QFile>
 #include <gtest/gtest.h>
 #include <limits>
 #include <tuple>
@@ -10,22 +10,14 @@
 namespace pv2 {
 namespace {
 
+using namespace test;
 const QString sep = QStringLiteral("-----------------");
+const QString kPath = QStringLiteral("menu.txt");
+const QString kLine = QStringLiteral("ソナタ parm=(3 3 2-) m132 s1 a0 d1 g0 f0 memo=速め");
 
-PresetList readBytes(const QByteArray &bytes, PresetSettings &settings) {
-    test::MemoryFileAccess fs;
-    fs.files.insert(QStringLiteral("menu.txt"), bytes);
-    return readPresetFile(fs, QStringLiteral("menu.txt"), settings);
-}
-
-PresetList readFixture(const char *name, PresetSettings &settings) {
-    RealFileAccess fs;
-    return readPresetFile(fs, QStringLiteral(PV2_TEST_DATA "/") + name, settings);
-}
-
-// "title|parm|m|s|a|g|d|f|memo"
-QString fields(const PresetRecord &p) {
-    return QStringList{p.title, p.parm, p.m, p.s, p.a, p.g, p.d, p.f, p.memo}.join(u'|');
+QByteArray fixture(const QString &name) {
+    QFile f(QStringLiteral(PV2_TEST_DATA "/") + name);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 TEST(SetParm, ExtractsAllNineFields) {
@@ -83,34 +75,28 @@ TEST(ReadPresetFile, ClassifiesLinesByTheirFirstCharacters) {
     }
 }
 
-TEST(ReadPresetFile, AMissingFileOrADirectoryShowsTheSaveButtons) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    RealFileAccess fs;
-    for (const bool asDirectory : {false, true}) {
-        if (asDirectory) {
-            ASSERT_TRUE(QDir(dir.path()).mkdir("menu.txt"));
-        }
-        PresetSettings settings{50, false, 0.5f};
-        const PresetList list = readPresetFile(fs, dir.filePath("menu.txt"), settings);
-        EXPECT_TRUE(!list.ok && list.presets.empty() && list.listTexts.empty());
-        EXPECT_TRUE(settings.showSaveButtons && settings.timerInterval == 50);
-    }
+TEST(ReadPresetFile, AMissingFileShowsTheSaveButtons) {
+    MemoryFileAccess fs;
+    PresetSettings settings{50, false, 0.5f};
+    const PresetList list = readPresetFile(fs, QStringLiteral("menu.txt"), settings);
+    EXPECT_TRUE(!list.ok && list.presets.empty() && list.listTexts.empty());
+    EXPECT_TRUE(settings.showSaveButtons && settings.timerInterval == 50);
 }
+
+// Appending a preset: the bytes it adds, and the file left as it was when any step fails.
 
 TEST(ReadPresetFile, Fixtures) {
     PresetSettings settings;
-    PresetList list = readFixture("preset_good.txt", settings);
+    PresetList list = readBytes(fixture("preset_good.txt"), settings);
     ASSERT_TRUE(list.ok);
     EXPECT_EQ(list.listTexts,
               (QStringList{"Four(1111)", "Waltz(3-)", sep, "Seven(3 2 2)", "Drift(1)"}));
     EXPECT_EQ(fields(list.presets[2]), sep + "||||||||");
-    EXPECT_EQ(fields(list.presets[3]), "Seven|3 2 2|120|0|1|1|1|0|count it");
     EXPECT_EQ(fields(list.presets[4]), "Drift|1|60|1|0|0|0|1|");
     EXPECT_TRUE(settings.timerInterval == 10 && settings.fluctDepth == 0.3f);
 
     // One entry per line that is not a setting.
-    list = readFixture("preset_malformed.txt", settings);
+    list = readBytes(fixture("preset_malformed.txt"), settings);
     ASSERT_TRUE(list.ok);
     ASSERT_EQ(list.presets.size(), 14u);
     EXPECT_EQ(list.presets[2].parm + list.presets[2].m, "70"); // "(12 m70" is never closed
@@ -121,24 +107,10 @@ TEST(ReadPresetFile, Fixtures) {
     EXPECT_TRUE(settings.timerInterval == 5 && settings.fluctDepth == 0.0f);
 
     // Reading stops before the 102nd entry; the setting just before it is read, the one after not.
-    list = readFixture("preset_120_entries.txt", settings);
+    list = readBytes(fixture("preset_120_entries.txt"), settings);
     ASSERT_TRUE(list.presets.size() == 101u && list.listTexts.size() == 101);
     EXPECT_EQ(list.listTexts.back() + list.presets.back().m, "P100(1)160");
     EXPECT_EQ(settings.timerInterval, 30);
-}
-
-TEST(ReadPresetFile, OneMegabyteLines) {
-    // Many "parm=" and digits, but no 'm' with a digit: the worst case for the backtracking.
-    QByteArray longLine = "Long parm=(1) s1";
-    while (longLine.size() < 1024 * 1024)
-        longLine += " parm=(12 x9";
-    PresetSettings settings;
-    const PresetList list = readBytes("A parm=(1) m60\r\n" + longLine + " memo=end\r\n" +
-                                          QByteArray(1024 * 1024, 'z') + "\r\nB parm=(2) m70\r\n",
-                                      settings);
-    ASSERT_EQ(list.presets.size(), 4u);
-    EXPECT_EQ(list.presets[1].m + list.presets[1].s + list.presets[1].memo, "1end");
-    EXPECT_EQ(list.listTexts.mid(2), (QStringList{"()", "B(2)"}));
 }
 
 // Fields as given; a tempo reading as zero becomes 80, nothing else is touched but line breaks.
@@ -152,7 +124,6 @@ TEST(ComposePresetLine, FieldsAsGivenAndATempoReadingAsZeroBecomes80) {
          "96"},
         {"T", "1", "60", "01010", "", "T parm=(1) m60 s0 a1 d0 g1 f0", "60"},
         {"T", "1", "60", "00101", "", "T parm=(1) m60 s0 a0 d1 g0 f1", "60"},
-        {"T", "1", "", "00000", "", "T parm=(1) m80 s0 a0 d0 g0 f0", "80"},
         {"T", "1", " 0.0", "00000", "", "T parm=(1) m80 s0 a0 d0 g0 f0", "80"},
         {"T", "1", " 72", "00000", "", "T parm=(1) m 72 s0 a0 d0 g0 f0", " 72"},
         {"T", "1", "0.5", "00000", "", "T parm=(1) m0.5 s0 a0 d0 g0 f0", "0.5"},
@@ -170,7 +141,7 @@ TEST(ComposePresetLine, FieldsAsGivenAndATempoReadingAsZeroBecomes80) {
     }
 }
 
-TEST(DecodeText, SplitsAtCrLfAndLf) {
+TEST(DecodeText, SplitsAtCrLfAndLfAndChoosesUtf8OnlyWhenValid) {
     const std::pair<QByteArray, QStringList> cases[] = {
         {"", {}},
         {"a\r\nb\nc", {"a", "b", "c"}},
@@ -182,9 +153,7 @@ TEST(DecodeText, SplitsAtCrLfAndLf) {
     };
     for (const auto &[bytes, lines] : cases)
         EXPECT_EQ(decodeText(bytes).lines, lines) << bytes.toPercentEncoding().toStdString();
-}
-
-TEST(DecodeText, ChoosesUtf8OnlyWhenTheBytesAreValidUtf8) {
+    // UTF-8 only when the bytes are valid UTF-8.
     const QString title = QStringLiteral("表拍ソロ");
     for (const TextEncoding enc : {TextEncoding::Utf8, TextEncoding::Cp932}) {
         const DecodedText d = decodeText(*encodeText(title + "\r\n", enc));
@@ -201,12 +170,173 @@ TEST(DecodeText, ChoosesUtf8OnlyWhenTheBytesAreValidUtf8) {
 TEST(EncodeText, RefusesCharactersTheEncodingLacks) {
     EXPECT_EQ(encodeText(QStringLiteral("ワルツ"), TextEncoding::Cp932),
               QByteArray("\x83\x8F\x83\x8B\x83\x63"));
-    EXPECT_EQ(encodeText(QStringLiteral("ソ"), TextEncoding::Cp932), QByteArray("\x83\x5C"));
     EXPECT_FALSE(encodeText(QStringLiteral("drum 🥁"), TextEncoding::Cp932));
     // Encoded without complaint, but read back as "№": as good as lost.
     EXPECT_FALSE(encodeText(QString(QChar(0xF86F)), TextEncoding::Cp932));
     EXPECT_TRUE(encodeText(QStringLiteral("drum 🥁"), TextEncoding::Utf8));
     EXPECT_FALSE(encodeText(QStringLiteral("a") + QChar(0xD800), TextEncoding::Utf8));
+}
+
+// The line follows the old last line, completed if needed, in the encoding the file shows and
+// in one write. After a failure at any step the file is as it was (a missing file may have been
+// created empty); when the save still succeeds, the line is there once.
+TEST(AppendPresetLine, AppendsTheLineOnceOrNotAtAll) {
+    const struct {
+        const char *name;
+        std::optional<QByteArray> bytes; // nullopt: no file
+        const char *ending;              // what completes the old last line
+        std::optional<TextEncoding> enc; // nullopt: nothing to tell, the system's
+    } cases[] = {
+        {"Missing", std::nullopt, "", std::nullopt},
+        {"Empty", QByteArray(), "", std::nullopt},
+        {"AsciiEnded", QByteArray("A parm=(1) m60 s1\r\n"), "", std::nullopt},
+        {"NoLineEnd", QByteArray("A parm=(1) m60 s1"), "\r\n", std::nullopt},
+        {"EndsWithCr", QByteArray("A parm=(1) m60 s1\r"), "\n", std::nullopt},
+        {"Utf8", QStringLiteral("行進曲 parm=(2) m120\n").toUtf8(), "", TextEncoding::Utf8},
+        {"Cp932", fixture("preset_cp932.txt"), "", TextEncoding::Cp932},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto files = [&](int failAt = -1, qsizetype keep = 0) {
+            MemoryFileAccess fs(failAt, keep);
+            if (c.bytes)
+                fs.files.insert(kPath, *c.bytes);
+            return fs;
+        };
+        const QByteArray old = c.bytes.value_or(QByteArray());
+        MemoryFileAccess clean = files();
+        ASSERT_EQ(appendPresetLine(clean, kPath, kLine), AppendResult::Ok);
+        const QByteArray saved = clean.files.value(kPath);
+        EXPECT_EQ(saved,
+                  old + c.ending + *encodeText(kLine + "\r\n", c.enc.value_or(systemEncoding())));
+        EXPECT_EQ(clean.appendCalls, 1);
+
+        const qsizetype added = saved.size() - old.size();
+        for (int failAt = 0; failAt < clean.calls; ++failAt) {
+            for (qsizetype keep : {qsizetype(0), qsizetype(1), added / 2, added - 1, added}) {
+                MemoryFileAccess fs = files(failAt, keep);
+                const AppendResult r = appendPresetLine(fs, kPath, kLine);
+                ASSERT_TRUE(fs.failed());
+                const std::optional<QByteArray> after =
+                    fs.files.contains(kPath) ? std::optional(fs.files.value(kPath)) : std::nullopt;
+                if (r == AppendResult::Ok)
+                    EXPECT_EQ(after, saved) << "step " << failAt;
+                else if (c.bytes)
+                    EXPECT_EQ(after, c.bytes) << "step " << failAt << " keep " << keep;
+                else
+                    EXPECT_TRUE(!after || after->isEmpty())
+                        << "step " << failAt << " keep " << keep;
+            }
+        }
+    }
+}
+
+TEST(AppendPresetLine, CharacterMissingFromTheFilesEncodingFailsWithoutTouchingIt) {
+    const QByteArray before = fixture("preset_cp932.txt").chopped(2); // no final line end either
+    MemoryFileAccess fs;
+    fs.files.insert(kPath, before);
+    EXPECT_EQ(appendPresetLine(fs, kPath, QStringLiteral("ドラム🥁 parm=(1) m80")),
+              AppendResult::Failed);
+    EXPECT_EQ(fs.files.value(kPath), before);
+}
+
+// Another program rewrites the file between our read and our write.
+TEST(AppendPresetLine, AFailedWriteRestoresWhatTheFileHeldJustBefore) {
+    const QByteArray replacement = "X parm=(4-) m90\r\nY parm=(2) m70\r\nZ parm=(1) m50\r\n";
+    for (const bool writeFails : {false, true}) {
+        MemoryFileAccess fs(writeFails ? 3 : -1, 5); // read, create, size, then the write
+        fs.files.insert(kPath, "A parm=(1) m60\r\n");
+        fs.afterRead = [&] { fs.files[kPath] = replacement; };
+        const AppendResult r = appendPresetLine(fs, kPath, QStringLiteral("B parm=(3) m80"));
+        EXPECT_EQ(r, writeFails ? AppendResult::Failed : AppendResult::Ok);
+        EXPECT_EQ(fs.files.value(kPath),
+                  writeFails ? replacement : replacement + "B parm=(3) m80\r\n");
+    }
+}
+
+using Mute = PracticeSettings::Mute;
+
+TEST(PracticeToken, WritesWhatIsInUseAndReadsItBack) {
+    const PracticeSettings all{.on = true,
+                               .countInBars = 1,
+                               .mute = Mute::Bars,
+                               .ladderStep = 5,
+                               .ladderEvery = 8,
+                               .ladderTarget = 140,
+                               .timerMinutes = 20};
+    PracticeSettings chance = all;
+    chance.mute = Mute::Chance;
+    chance.mutePercent = 30;
+    chance.hideBall = true;
+    chance.ladderStep = -3;
+    chance.ladderTarget = 60;
+    const PracticeSettings none{.on = true};
+    struct Case {
+        PracticeSettings p;
+        const char *token;
+    } cases[] = {
+        {all, "practice=(count=1 play=4 mute=4 ladder=+5/8..140 timer=20)"},
+        {chance, "practice=(count=1 mute=30% hide=1 ladder=-3/8..60 timer=20)"},
+        {none, "practice=()"},
+    };
+    PracticeSettings hiddenUnmuted = none;
+    hiddenUnmuted.hideBall = true;
+    EXPECT_EQ(practiceToken(hiddenUnmuted), "practice=()") << "the ball hides only in muted bars";
+    for (const Case &c : cases) {
+        EXPECT_EQ(practiceToken(c.p), QString::fromLatin1(c.token));
+        const auto back = parsePracticeToken(QStringLiteral("x parm=(1) m80 ") + c.token);
+        ASSERT_TRUE(back) << c.token;
+        // Values of a mode not in use are not written and come back as their defaults.
+        PracticeSettings expected = c.p;
+        if (c.p.mute == Mute::Bars)
+            expected.mutePercent = PracticeSettings{}.mutePercent;
+        if (c.p.mute == Mute::Chance) {
+            expected.playBars = PracticeSettings{}.playBars;
+            expected.muteBars = PracticeSettings{}.muteBars;
+        }
+        EXPECT_EQ(*back, expected) << c.token;
+    }
+}
+
+TEST(PracticeToken, OnlyBeforeTheMemoAndForgivingOfHandEdits) {
+    EXPECT_FALSE(parsePracticeToken(QStringLiteral("x parm=(1) m80 s1")));
+    EXPECT_FALSE(parsePracticeToken(QStringLiteral("x parm=(1) memo=practice=(count=1)")));
+    EXPECT_FALSE(parsePracticeToken(QStringLiteral("x parm=(1) practice=(count=1")));
+    const auto p = parsePracticeToken(
+        QStringLiteral("x parm=(1) practice=(count=9 play=0 ladder=+5/x..1 junk hide=)"));
+    ASSERT_TRUE(p);
+    EXPECT_EQ(practiceToken(*p), "practice=(count=2 play=1 mute=4)");
+}
+
+// The token must not change any field the line's own expressions read.
+TEST(PracticeToken, LeavesEveryFieldOfTheLineAsItReads) {
+    const PracticeSettings p{.on = true,
+                             .countInBars = 2,
+                             .mute = Mute::Chance,
+                             .mutePercent = 90,
+                             .hideBall = true,
+                             .ladderStep = -20,
+                             .ladderEvery = 64,
+                             .ladderTarget = 800,
+                             .timerMinutes = 120};
+    const char *lines[] = {
+        "Waltz parm=(3-) m96 s1 a0 d1 g0 f0 memo=slow",
+        "hello",
+        "t parm=(1) m1 s2 a3 d4 g5 f6memo=",
+        "a memo=in the title parm=(1) m90",
+        "x parm=(1) parm=(2) m90 f1 memo=a memo= b",
+    };
+    for (const char *raw : lines) {
+        const QString line = QString::fromUtf8(raw);
+        const QString with = withPracticeToken(line, p);
+        EXPECT_EQ(fields(setParm(with)), fields(setParm(line))) << raw;
+        if (with != line) {
+            EXPECT_EQ(parsePracticeToken(with), p) << raw;
+        }
+    }
+    EXPECT_EQ(withPracticeToken(QStringLiteral("W parm=(1) m9 s1 a0 d0 g0 f0 memo=slow"), p),
+              QStringLiteral("W parm=(1) m9 s1 a0 d0 g0 f0 practice=(count=2 mute=90% hide=1 "
+                             "ladder=-20/64..800 timer=120) memo=slow"));
 }
 
 } // namespace
