@@ -38,7 +38,8 @@ protected:
     frm_tune tune{[this](uint32_t m) { sent.push_back(m); }, &owner};
 };
 
-// Every way out stops the tone with exactly one note-off, also when nothing sounds.
+// Every way out stops the tone with exactly one note-off, also when nothing sounds. Each button
+// starts and stops its own tone; while it sounds the other cannot start one.
 TEST_F(TuneWindow, EveryWayOutSendsOneNoteOffOfTheLastTone) {
     const std::pair<const char *, std::function<void()>> ways[] = {
         {"closeButton", [&] { click(tune.btn_tune_close); }},
@@ -46,44 +47,46 @@ TEST_F(TuneWindow, EveryWayOutSendsOneNoteOffOfTheLastTone) {
         {"timeout", [&] { QMetaObject::invokeMethod(tune.tune_timer, "timeout"); }},
     };
     for (const auto &[way, closeIt] : ways) {
+        SCOPED_TRACE(way);
         // Nothing has sounded before the first way; after it, B was the last tone.
         const uint32_t lastOff = way == ways[0].first ? offNone : offB;
-        EXPECT_EQ(during([&] { tune.openModal(); }), Messages{}) << way;
-        EXPECT_EQ(during(closeIt), Messages{lastOff}) << way << ": no tone at this opening";
-        EXPECT_EQ(state(), "closed silent A B-flat no timer") << way;
+        EXPECT_EQ(during([&] { tune.openModal(); }), Messages{});
+        EXPECT_EQ(during(closeIt), Messages{lastOff}) << "no tone at this opening";
+        EXPECT_EQ(state(), "closed silent A B-flat no timer");
 
         tune.openModal();
-        click(tune.btn_tune_on);
-        EXPECT_EQ(during(closeIt), Messages{offA}) << way << ": A sounding";
-        EXPECT_EQ(state(), "closed silent STOP B-flat(off) no timer") << way;
+        EXPECT_EQ(during([&] { click(tune.btn_tune_on); }), (Messages{progA, onA}));
+        EXPECT_EQ(during([&] { click(tune.btn_tune_B); }), Messages{}) << "locked";
+        EXPECT_EQ(during(closeIt), Messages{offA}) << "A sounding";
+        EXPECT_EQ(state(), "closed silent STOP B-flat(off) no timer");
 
         tune.openModal();
-        click(tune.btn_tune_B);
-        click(tune.btn_tune_B);
-        EXPECT_EQ(during(closeIt), Messages{offB}) << way << ": B stopped earlier";
-    }
-}
-
-// Each button starts and stops its own tone; while it sounds the other cannot start one.
-TEST_F(TuneWindow, ButtonStartsAndStopsItsToneAndLocksTheOther) {
-    const std::tuple<QPushButton *, QPushButton *, Messages, uint32_t, const char *> tones[] = {
-        {tune.btn_tune_on, tune.btn_tune_B, {progA, onA}, offA, "STOP B-flat(off)"},
-        {tune.btn_tune_B, tune.btn_tune_on, {progB, onB}, offB, "A(off) STOP"}};
-    tune.openModal();
-    for (const auto &[own, other, start, off, sounding] : tones) {
-        SCOPED_TRACE(sounding);
-        EXPECT_EQ(during([&] { click(own); }), start);
-        EXPECT_EQ(state(), std::string("open sounding ") + sounding + " timer");
-        EXPECT_EQ(during([&] { click(other); }), Messages{});
-
+        EXPECT_EQ(during([&] { click(tune.btn_tune_B); }), (Messages{progB, onB}));
+        EXPECT_EQ(state(), "open sounding A(off) STOP timer");
+        EXPECT_EQ(during([&] { click(tune.btn_tune_B); }), Messages{offB});
         // A stopped tone stops the time-out too.
-        EXPECT_EQ(during([&] { click(own); }), Messages{off});
         EXPECT_EQ(state(), "open silent A B-flat no timer");
         EXPECT_EQ(tune.focusWidget(), tune.btn_tune_close);
-
-        EXPECT_EQ(during([&] { click(own); }), start) << "starts again";
-        click(own);
+        EXPECT_EQ(during(closeIt), Messages{offB}) << "B stopped earlier";
     }
+
+    // Modal without blocking; a reopening is in the design state.
+    owner.show();
+    tune.openModal();
+    EXPECT_EQ(QApplication::activeModalWidget(), &tune);
+    EXPECT_EQ(tune.tune_timer->interval(), 30000) << "the time-out runs from the opening";
+    const std::vector<QWidget *> chain = tabChain(tune.btn_tune_on);
+    EXPECT_EQ(std::vector<QWidget *>(chain.begin(), chain.begin() + 3),
+              (std::vector<QWidget *>{tune.btn_tune_on, tune.btn_tune_close, tune.Hz_switch[0]}));
+    EXPECT_EQ(chain.back(), tune.btn_tune_B);
+    clickHz(5);
+    click(tune.btn_tune_on);
+    click(tune.btn_tune_on);
+    tune.btn_tune_on_Click();
+    QMetaObject::invokeMethod(tune.tune_timer, "timeout"); // leaves "STOP" and B-flat disabled
+    EXPECT_EQ(during([&] { tune.openModal(); }), Messages{}) << "the device keeps its tuning";
+    EXPECT_EQ(state(), "open silent A B-flat timer");
+    EXPECT_TRUE(tune.focusWidget() == tune.btn_tune_on && tune.Hz_switch[3]->isChecked());
 }
 
 // Each item sends the four fine-tuning messages, silent or while a tone sounds.
@@ -97,35 +100,13 @@ TEST_F(TuneWindow, PitchItemsSendTheFourFineTuningMessages) {
         if (sounding)
             click(tune.btn_tune_on);
         for (int i : {1, 2, 3, 4, 5, 6, 0}) {
-            const Messages expected = {0x000164B0, 0x000065B0, coarseFine[i].first,
-                                       coarseFine[i].second};
-            EXPECT_EQ(during([&] { clickHz(i); }), expected) << i << " sounding " << sounding;
+            EXPECT_EQ(during([&] { clickHz(i); }),
+                      (Messages{0x000164B0, 0x000065B0, coarseFine[i].first, coarseFine[i].second}))
+                << i << " sounding " << sounding;
             EXPECT_TRUE(tune.Hz_switch[i]->isChecked());
         }
     }
-    EXPECT_TRUE(tune.tonePlaying) << "retuning does not stop the tone";
-    EXPECT_EQ(tune.btn_tune_on->text(), QStringLiteral("STOP"));
-}
-
-TEST_F(TuneWindow, OpensModalWithoutBlockingAndReopensInTheDesignState) {
-    owner.show();
-    tune.openModal();
-    EXPECT_EQ(QApplication::activeModalWidget(), &tune);
-    EXPECT_EQ(tune.tune_timer->interval(), 30000) << "the time-out runs from the opening";
-    const std::vector<QWidget *> chain = tabChain(tune.btn_tune_on);
-    EXPECT_EQ(std::vector<QWidget *>(chain.begin(), chain.begin() + 3),
-              (std::vector<QWidget *>{tune.btn_tune_on, tune.btn_tune_close, tune.Hz_switch[0]}));
-    EXPECT_EQ(chain.back(), tune.btn_tune_B);
-
-    clickHz(5);
-    click(tune.btn_tune_on);
-    click(tune.btn_tune_on); // the stop moves the focus to Close
-    tune.btn_tune_on_Click();
-    QMetaObject::invokeMethod(tune.tune_timer, "timeout"); // leaves "STOP" and B-flat disabled
-    EXPECT_EQ(during([&] { tune.openModal(); }), Messages{}) << "the device keeps its tuning";
-    EXPECT_EQ(state(), "open silent A B-flat timer");
-    EXPECT_EQ(tune.focusWidget(), tune.btn_tune_on);
-    EXPECT_TRUE(tune.Hz_switch[3]->isChecked());
+    EXPECT_EQ(state(), "open sounding STOP B-flat(off) timer") << "retuning does not stop the tone";
 }
 
 } // namespace pv2::test

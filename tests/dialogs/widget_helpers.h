@@ -18,19 +18,16 @@ inline void typeInto(QLineEdit *edit, const QString &text) {
 inline void clickIndicator(QAbstractButton *button, QStyle::SubElement indicator) {
     QStyleOptionButton opt;
     opt.initFrom(button);
-    const QRect r = button->style()->subElementRect(indicator, &opt, button);
-    QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, r.center());
+    QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier,
+                      button->style()->subElementRect(indicator, &opt, button).center());
 }
 
 // The widgets Tab visits, in order, starting from `first`.
 inline std::vector<QWidget *> tabChain(QWidget *first) {
-    std::vector<QWidget *> chain;
-    QWidget *w = first;
-    do {
+    std::vector<QWidget *> chain{first};
+    for (QWidget *w = first->nextInFocusChain(); w != first; w = w->nextInFocusChain())
         if (w->focusPolicy() & Qt::TabFocus)
             chain.push_back(w);
-        w = w->nextInFocusChain();
-    } while (w != first);
     return chain;
 }
 

@@ -18,12 +18,10 @@ TEST_F(MainWindowTest, TypingIntoThePatternBoxIsCleanedKeyByKeyAndDecidesTheFluc
     w->Text1->setText("1");
     EXPECT_EQ(w->chkVar->text(), "1/f fluct.");
     w->chkVar->setChecked(true);
-    w->Text1->setText("-");
-    EXPECT_EQ(w->Text1->text(), "");
-    EXPECT_EQ(w->state().beatsPerBar, 1);
-    EXPECT_FALSE(w->chkVar->isEnabled());
-    EXPECT_EQ(w->chkVar->text(), "1/f fluct.") << "caption left as it was";
-    EXPECT_TRUE(w->chkVar->isChecked()) << "check state untouched";
+    w->Text1->setText("-"); // caption and check state left as they were
+    EXPECT_EQ(std::tuple(w->Text1->text(), w->state().beatsPerBar, w->chkVar->isEnabled(),
+                         w->chkVar->text(), w->chkVar->isChecked()),
+              std::tuple(QString(), 1, false, QString("1/f fluct."), true));
 }
 
 TEST_F(MainWindowTest, TempoBoxTakesDigitsAndAppliesOnEnterAtTheNextBeat) {
@@ -34,8 +32,8 @@ TEST_F(MainWindowTest, TempoBoxTakesDigitsAndAppliesOnEnterAtTheNextBeat) {
     type("12a.-0");
     EXPECT_EQ(w->cmb_speed->currentText(), "120");
     key(Qt::Key_Return);
-    EXPECT_EQ(QApplication::focusWidget(), w->btn_start);
-    EXPECT_EQ(w->state().beats[3].ms, 750) << "not in the middle of a beat";
+    EXPECT_TRUE(QApplication::focusWidget() == w->btn_start && w->state().beats[3].ms == 750)
+        << "not in the middle of a beat";
     runFor(700);
     EXPECT_EQ(w->state().beats[0].ms, 500);
     // A list pick applies at the next beat too.
@@ -45,7 +43,7 @@ TEST_F(MainWindowTest, TempoBoxTakesDigitsAndAppliesOnEnterAtTheNextBeat) {
     EXPECT_EQ(w->state().beats[1].ms, 1000);
 }
 
-TEST_F(MainWindowTest, TempoBoxLimitsAndFocusKeys) {
+TEST_F(MainWindowTest, TempoBoxLimitsFocusKeysAndArrows) {
     w->cmb_speed->setFocus();
     w->cmb_speed->lineEdit()->clear();
     type("900");
@@ -57,26 +55,19 @@ TEST_F(MainWindowTest, TempoBoxLimitsAndFocusKeys) {
     key(Qt::Key_V, Qt::ControlModifier);
     EXPECT_EQ(w->cmb_speed->currentText(), "800");
     // Editing keys edit, with the text X11 gives them (Delete carries U+007F).
-    const std::tuple<Qt::Key, const char *, const char *, int> edits[] = {
-        {Qt::Key_Home, "", "800", 0},
-        {Qt::Key_Delete, "\x7f", "00", 0},
-    };
-    for (const auto &[k, text, shown, cursor] : edits) {
-        QKeyEvent press(QEvent::KeyPress, k, Qt::NoModifier, QString::fromLatin1(text));
-        QApplication::sendEvent(QApplication::focusWidget(), &press);
-        EXPECT_EQ(w->cmb_speed->currentText(), shown) << k;
-        EXPECT_EQ(w->cmb_speed->lineEdit()->cursorPosition(), cursor) << k;
-    }
+    key(Qt::Key_Home);
+    QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier, QStringLiteral("\x7f"));
+    QApplication::sendEvent(QApplication::focusWidget(), &del);
+    EXPECT_EQ(std::tuple(w->cmb_speed->currentText(), w->cmb_speed->lineEdit()->cursorPosition()),
+              std::tuple(QString("00"), 0));
     for (const char *toTap : {"p", "/"}) {
         w->cmb_speed->setFocus();
         type(toTap);
         EXPECT_EQ(QApplication::focusWidget(), w->btn_tap);
     }
     EXPECT_EQ(w->cmb_speed->currentText(), "00") << "the tap keys are not typed";
-}
-
-// The list's steps have their table beside the tempo list; here the keys reach it.
-TEST_F(MainWindowTest, ArrowKeysLandOnTheListThenStepThroughIt) {
+    // The arrow keys land on the list, then step through it (the steps have their table beside
+    // the tempo list).
     for (bool up : {false, true}) {
         w->cmb_speed->setFocus();
         w->cmb_speed->lineEdit()->clear();
@@ -96,8 +87,7 @@ TEST_F(MainWindowTest, StartKeysStartAndStopExactlyOnceOtherKeysAreConsumed) {
         key(k);
     for (Qt::Key k : {Qt::Key_3, Qt::Key_Slash})
         QTest::keyClick(w->btn_start, k, Qt::KeypadModifier);
-    EXPECT_TRUE(w->state().isStopped);
-    EXPECT_EQ(QApplication::focusWidget(), w->btn_start);
+    EXPECT_TRUE(w->state().isStopped && QApplication::focusWidget() == w->btn_start);
     QSignalSpy clicks(w->btn_start, &QPushButton::clicked);
     for (Qt::Key k : {Qt::Key_S, Qt::Key_Space, Qt::Key_F5, Qt::Key_3}) {
         keyOn(w->btn_start, k);
@@ -109,6 +99,21 @@ TEST_F(MainWindowTest, StartKeysStartAndStopExactlyOnceOtherKeysAreConsumed) {
     EXPECT_EQ(clicks.count(), 0) << "a consumed Space never also presses the button";
     QTest::mouseClick(w->btn_f[4], Qt::LeftButton);
     EXPECT_FALSE(w->state().isStopped);
+    // Focused text controls get their keys.
+    key(Qt::Key_S);
+    runFor(1000);
+    w->Text1->setCursorPosition(4);
+    const std::pair<QWidget *, std::vector<Qt::Key>> controls[] = {
+        {w->Text1, {Qt::Key_F5, Qt::Key_S, Qt::Key_F3}},
+        {w->menu1, {Qt::Key_F5, Qt::Key_T}},
+        {w->cmb_speed, {Qt::Key_F5, Qt::Key_S}}};
+    for (const auto &[control, keys] : controls) {
+        control->setFocus();
+        for (Qt::Key k : keys)
+            key(k);
+        EXPECT_TRUE(w->state().isStopped && QApplication::focusWidget() == control) << keys[1];
+    }
+    EXPECT_EQ(w->Text1->text(), "1111-") << "S reached the box and was cleaned up";
 }
 
 // The digit row counts by its physical key: Shift and the layout make no difference. Only
@@ -156,68 +161,47 @@ TEST_F(MainWindowTest, LettersAndTapKeysMoveTheFocusAndTapKeysTap) {
         key(k);
         EXPECT_EQ(QApplication::focusWidget(), target) << k;
     }
-    EXPECT_EQ(w->cmb_speed->currentText(), "120");
-    EXPECT_EQ(w->btn_tap->palette().color(QPalette::Button), QColor(255, 192, 128));
+    EXPECT_EQ(
+        std::tuple(w->cmb_speed->currentText(), w->btn_tap->palette().color(QPalette::Button)),
+        std::tuple(QString("120"), QColor(255, 192, 128)));
     counter.advance(800);
     press3(Qt::Key_NumberSign, Qt::ShiftModifier, "#"); // a digit on the focused TAP button taps
-    EXPECT_EQ(w->cmb_speed->currentText(), "100");
-    EXPECT_TRUE(w->state().nextBeatsPending);
+    EXPECT_TRUE(w->cmb_speed->currentText() == "100" && w->state().nextBeatsPending);
     key(Qt::Key_X);
     EXPECT_EQ(w->cmb_speed->currentText(), "100");
     w->btn_start->setFocus();
     press3(Qt::Key_QuoteDbl, {}, "\"");
-    EXPECT_FALSE(w->state().isStopped);
-    EXPECT_EQ(w->state().curBeat, 2) << "from the label 3 of 1111";
+    EXPECT_EQ(std::tuple(w->state().isStopped, w->state().curBeat), std::tuple(false, 2))
+        << "from the label 3 of 1111";
 }
 
-TEST_F(MainWindowTest, FocusedTextControlsGetTheirKeys) {
-    w->Text1->setCursorPosition(4);
-    const std::pair<QWidget *, std::vector<Qt::Key>> controls[] = {
-        {w->Text1, {Qt::Key_F5, Qt::Key_S, Qt::Key_F3}},
-        {w->menu1, {Qt::Key_F5, Qt::Key_T}},
-        {w->cmb_speed, {Qt::Key_F5, Qt::Key_S}}};
-    for (const auto &[control, keys] : controls) {
-        control->setFocus();
-        for (Qt::Key k : keys)
-            key(k);
-        EXPECT_TRUE(w->state().isStopped) << keys[1];
-        EXPECT_EQ(QApplication::focusWidget(), control) << keys[1];
-    }
-    EXPECT_EQ(w->Text1->text(), "1111-") << "S reached the box and was cleaned up";
-}
-
-TEST_F(MainWindowTest, BeatAndTempoKeysStepAndRebuild) {
+TEST_F(MainWindowTest, FunctionKeysStepRebuildSoundAndHelpAndTheCornerBox) {
     for (auto [k, to] : {std::pair{Qt::Key_F2, "1"}, {Qt::Key_F3, "111"}}) {
         w->Text1->setText("11");
         w->state().beatsPerBar = 0; // proves the rebuild even when the text stays
         keyOn(w->btn_start, k);
-        EXPECT_EQ(w->Text1->text(), to);
-        EXPECT_EQ(w->state().beatsPerBar, QString(to).size());
+        EXPECT_EQ(std::tuple(w->Text1->text(), w->state().beatsPerBar),
+                  std::tuple(QString(to), QString(to).size()));
     }
     for (auto [k, from, to] :
          {std::tuple{Qt::Key_F6, "43", "42"}, {Qt::Key_F7, "42", "46"}, {Qt::Key_F6, "20", "20"}}) {
         w->setSpeedText(from);
         w->state().nextBeatsPending = false;
         keyOn(w->btn_start, k);
-        EXPECT_EQ(w->cmb_speed->currentText(), to) << from;
-        EXPECT_EQ(w->state().nextBeatsPending, QString(from) != to) << from;
+        EXPECT_EQ(std::tuple(w->cmb_speed->currentText(), w->state().nextBeatsPending),
+                  std::tuple(QString(to), QString(from) != to));
     }
-}
-
-TEST_F(MainWindowTest, SoundKeyHelpKeyAndTheCornerBox) {
     key(Qt::Key_F8);
     EXPECT_TRUE(!w->state().soundOn && w->sound_switch[1]->isChecked());
     key(Qt::Key_F8);
     EXPECT_TRUE(w->state().soundOn && w->sound_switch[0]->isChecked());
     key(Qt::Key_F1);
-    EXPECT_EQ(help.opened, QStringList{dir.filePath("pv2help.chm")});
-    EXPECT_TRUE(boxes.texts.isEmpty());
+    EXPECT_TRUE(help.opened == QStringList{dir.filePath("pv2help.chm")} && boxes.texts.isEmpty());
     help.result = false;
     QTest::mouseClick(w->btn_f[0], Qt::LeftButton);
     EXPECT_EQ(boxes.texts.size(), 1) << "a missing help file is reported";
     // The corner box gives the focus back.
     w->Text1->setFocus();
     QTest::mouseClick(w->BGdisp, Qt::LeftButton);
-    EXPECT_TRUE(w->BGdisp->isChecked());
-    EXPECT_EQ(QApplication::focusWidget(), w->btn_start);
+    EXPECT_TRUE(w->BGdisp->isChecked() && QApplication::focusWidget() == w->btn_start);
 }

@@ -36,27 +36,19 @@ protected:
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(bytes);
     }
-    QByteArray readMenu() {
-        QFile f(dir.filePath("menu.txt"));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
-    void create(bool show = true) {
+    QByteArray readMenu() { return files.readAll(dir.filePath("menu.txt")).value_or(""); }
+    void create() {
         w.reset();
-        const auto quit = [this] { ++quits; };
-        const QString ini = dir.filePath("settings.ini");
-        Services s{counter, midi, boxes, help, files, random, dir.path(), quit, ini};
-        w = std::make_unique<frm_main>(s);
-        if (show) {
-            w->show();
-            QApplication::setActiveWindow(w.get());
-            w->btn_start->setFocus();
-        }
+        w = std::make_unique<frm_main>(Services{counter, midi, boxes, help, files, random,
+                                                dir.path(), [this] { ++quits; },
+                                                dir.filePath("settings.ini")});
+        w->show();
+        QApplication::setActiveWindow(w.get());
+        w->btn_start->setFocus();
     }
     // A key press sent where the keyboard would send it: to the focused control.
     void key(Qt::Key k, Qt::KeyboardModifiers mods = Qt::NoModifier) {
-        QWidget *target = QApplication::focusWidget();
-        ASSERT_NE(target, nullptr);
-        QTest::keyClick(target, k, mods);
+        QTest::keyClick(QApplication::focusWidget(), k, mods);
     }
     void keyOn(QWidget *target, Qt::Key k, Qt::KeyboardModifiers mods = Qt::NoModifier) {
         target->setFocus();
@@ -77,33 +69,34 @@ protected:
             w->presentFrames();
         }
     }
-    // The controls a preset sets, spelt like a preset line; a sound switch with neither option
-    // checked shows as "s-".
+    // The controls a preset sets, spelt like a preset line but with both sound switches: "s10" is
+    // ON, "s01" OFF.
     std::string controls() const {
         const auto on = [](QAbstractButton *b) { return QString(b->isChecked() ? "1" : "0"); };
-        const QString s = w->sound_switch[0]->isChecked()   ? "1"
-                          : w->sound_switch[1]->isChecked() ? "0"
-                                                            : "-";
         return QStringLiteral("%1 m%2 s%3 a%4 d%5 g%6 f%7 memo=%8")
-            .arg(w->Text1->text(), w->cmb_speed->currentText(), s, on(w->BGdisp), on(w->chkBmark),
+            .arg(w->Text1->text(), w->cmb_speed->currentText(),
+                 on(w->sound_switch[0]) + on(w->sound_switch[1]), on(w->BGdisp), on(w->chkBmark),
                  on(w->L3check), on(w->chkVar), w->presetMemo())
             .toStdString();
     }
-    struct Note {
-        int note, velocity;
-        uint32_t due;
-    };
-    std::vector<Note> notesOn() const {
-        std::vector<Note> out;
+    // The note-ons sent, as (note, velocity, due tick).
+    std::vector<std::tuple<int, int, uint32_t>> notesOn() const {
+        std::vector<std::tuple<int, int, uint32_t>> out;
         for (const auto &e : midi.events)
             if ((e.packed & 0xFF) == 0x99)
-                out.push_back({int(e.packed >> 8 & 0xFF), int(e.packed >> 16 & 0xFF), e.dueTick});
+                out.emplace_back(int(e.packed >> 8 & 0xFF), int(e.packed >> 16 & 0xFF), e.dueTick);
         return out;
     }
     // The ball's colours are warm, the background is blue.
-    bool warm(int x, int y) const {
-        const QColor c = w->Picture1->image().pixelColor(x, y);
-        return c.red() > 200 && c.blue() < 120;
+    static bool isWarm(QColor c) { return c.red() > 200 && c.blue() < 120; }
+    bool warm(int x, int y) const { return isWarm(w->Picture1->image().pixelColor(x, y)); }
+    // Whether any pixel of `img` inside `r` passes `pred`.
+    template <typename P> static bool anyPixel(const QImage &img, const QRect &r, P pred) {
+        for (int y = r.top(); y <= r.bottom(); ++y)
+            for (int x = r.left(); x <= r.right(); ++x)
+                if (pred(img.pixelColor(x, y)))
+                    return true;
+        return false;
     }
 };
 

