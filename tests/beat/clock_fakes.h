@@ -15,8 +15,7 @@ namespace pv2::test {
 // Replays given numbers, then zeros.
 struct ScriptedRandom : RandomSource {
     std::deque<float> values;
-    int reseeds = 0;
-    void reseed() override { ++reseeds; }
+    void reseed() override {}
     float next() override {
         if (values.empty())
             return 0.0f;
@@ -44,7 +43,6 @@ struct ClockRig : BallView, BeatTimer {
     std::vector<Tick> ticks;
     std::vector<uint32_t> beatStarts; // grid start of every beat reached by fireAt
     bool fluctChecked = false;
-    bool upbeat = false;
     QString tempoText = QStringLiteral("120"); // 500 ms beats
     QString pattern = QStringLiteral("1111");
     BeatEngine engine = BeatEngine(
@@ -56,7 +54,7 @@ struct ClockRig : BallView, BeatTimer {
     EngineState &st = engine.state();
     BeatClock clock = BeatClock(
         st, counter, *this, *this, random, [this](bool d, uint32_t due) { sendTick(d, due); },
-        [this] { return fluctChecked; }, [this] { return upbeat; });
+        [this] { return fluctChecked; }, [] { return false; });
 
     virtual void sendTick(bool downbeat, uint32_t due) {
         ticks.push_back({downbeat, due, counter.now()});
