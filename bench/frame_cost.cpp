@@ -17,7 +17,7 @@ int main(int argc, char **argv) {
     QApplication app(argc, argv);
     QTemporaryDir dir;
     pv2::FakeTickCounter counter(1000);
-    pv2::RecordingMidiOut midi(&counter);
+    pv2::RecordingMidiOut midi;
     pv2::RecordingMessageBoxes boxes;
     pv2::RecordingHelpViewer help;
     pv2::RealFileAccess files;

@@ -23,7 +23,7 @@ protected:
 
     QTemporaryDir dir;
     FakeTickCounter counter{100000};
-    RecordingMidiOut midi{&counter};
+    RecordingMidiOut midi;
     RecordingMessageBoxes boxes;
     RecordingHelpViewer help;
     RealFileAccess files;
@@ -33,8 +33,7 @@ protected:
 
     void writeMenu(const QByteArray &bytes) {
         QFile f(dir.filePath("menu.txt"));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
     }
     QByteArray readMenu() { return files.readAll(dir.filePath("menu.txt")).value_or(""); }
     void create() {
