@@ -10,6 +10,7 @@ AudioClockMap::AudioClockMap(double sampleRate) : AudioClockMap(sampleRate, Tuni
 AudioClockMap::AudioClockMap(double sampleRate, Tuning tuning)
     : m_rate(sampleRate), m_nsPerFrame(1e9 / sampleRate), m_tuning(tuning) {
     m_points.reserve(static_cast<size_t>(std::max(2, m_tuning.windows)));
+    m_late.reserve(m_points.capacity());
 }
 
 void AudioClockMap::reset() {
@@ -161,31 +162,53 @@ bool AudioClockMap::observeHeard(int64_t timeNs, double frame) {
 }
 
 // Least squares through the readings, the slope pulled towards the one learnt before (or the
-// nominal rate) as much as that is surer than what the readings' spread can tell.
+// nominal rate) as much as that is surer than what the readings' spread can tell. A reading is
+// never early, only late by however long the server took to stamp it, which on a quiet machine
+// varies: the line is fitted again through the earlier half.
 void AudioClockMap::fitHeard() {
-    const double n = static_cast<double>(m_points.size());
-    double mu = 0, mphi = 0;
-    for (const Point &p : m_points) {
-        mu += p.u;
-        mphi += p.phi;
-    }
-    mu /= n;
-    mphi /= n;
-    double suu = 0, sup = 0, lo = m_points.front().u, hi = lo;
-    for (const Point &p : m_points) {
-        suu += (p.u - mu) * (p.u - mu);
-        sup += (p.u - mu) * (p.phi - mphi);
-        lo = std::min(lo, p.u);
-        hi = std::max(hi, p.u);
-    }
     // The prior's spread: 300 ppm of a device never heard, 20 ppm of one measured before.
     const double priorPpm = m_rateLearnt ? 20e-6 : 300e-6;
     const double priorSlope = priorPpm * m_nsPerFrame;
     const double weight = m_tuning.heardNoiseNs * m_tuning.heardNoiseNs / (priorSlope * priorSlope);
-    m_fitSlope = (sup + weight * m_learntSlope) / (suu + weight);
-    m_steerU = m_points[(m_next + m_points.size() - 1) % m_points.size()].u;
-    m_phase = mphi + m_fitSlope * (m_steerU - mu);
-    m_slope = m_fitSlope;
+    double mu = 0, mphi = 0;
+    auto fit = [&](double below) {
+        double n = 0;
+        mu = mphi = 0;
+        for (const Point &p : m_points) {
+            if (p.phi - mapPhase(p.u) <= below) {
+                mu += p.u;
+                mphi += p.phi;
+                ++n;
+            }
+        }
+        mu /= n;
+        mphi /= n;
+        double suu = 0, sup = 0;
+        for (const Point &p : m_points) {
+            if (p.phi - mapPhase(p.u) <= below) {
+                suu += (p.u - mu) * (p.u - mu);
+                sup += (p.u - mu) * (p.phi - mphi);
+            }
+        }
+        m_fitSlope = (sup + weight * m_learntSlope) / (suu + weight);
+        m_steerU = m_points[(m_next + m_points.size() - 1) % m_points.size()].u;
+        m_phase = mphi + m_fitSlope * (m_steerU - mu);
+        m_slope = m_fitSlope;
+    };
+    fit(INFINITY);
+    if (m_points.size() >= 6) {
+        m_late.clear();
+        for (const Point &p : m_points)
+            m_late.push_back(p.phi - mapPhase(p.u));
+        const auto middle = m_late.begin() + static_cast<std::ptrdiff_t>(m_late.size() / 2);
+        std::nth_element(m_late.begin(), middle, m_late.end());
+        fit(*middle);
+    }
+    double lo = m_points.front().u, hi = lo;
+    for (const Point &p : m_points) {
+        lo = std::min(lo, p.u);
+        hi = std::max(hi, p.u);
+    }
     // Ten seconds of readings tell the rate to a few ppm.
     if (hi - lo >= 10 * m_rate) {
         m_learntSlope = m_fitSlope;

@@ -95,6 +95,7 @@ private:
     bool m_windowHasPoint = false;
     int m_warmupLeft = 0;
     std::vector<Point> m_points; // ring
+    std::vector<double> m_late;  // scratch for the fit, reserved: the audio thread calls it
     size_t m_next = 0;
     double m_fitSlope = 0;
     int m_suspectJumps = 0;
