@@ -415,7 +415,9 @@ class E2ETest(unittest.TestCase):
         want = [500.0] * 6 + [2500.0] + [500.0] * 3 + [2500.0] + [500.0] * 2
         got = ticks.intervals_ms(found)
         worst = max(abs(g - w) for g, w in zip(got, want))
-        self.assertLessEqual(worst, TOLERANCE_MS, f"intervals {[round(g, 1) for g in got]}, "
+        # A count's first sample is found where it clearly tops the ring, which can be up to
+        # 7 ms in when the two meet out of phase; a gap or an extra interval is 500 ms.
+        self.assertLessEqual(worst, 2 * TOLERANCE_MS, f"intervals {[round(g, 1) for g in got]}, "
                              f"meant {want}; " + self.describe(found))
         # Count-in, then each played bar's first beat: the downbeat note; the rest the other.
         down = [found[i].peak for i in (0, 1, 2, 3, 7, 11)]
