@@ -80,14 +80,17 @@ void AudioClockMap::observe(int64_t timeNs, int64_t frontier) {
         ++m_jumps;
     }
     m_suspectJumps = 0;
+    keep(edge);
+    steer(edge);
+}
 
+void AudioClockMap::keep(const Point &p) {
     const size_t capacity = static_cast<size_t>(std::max(2, m_tuning.windows));
     if (m_points.size() < capacity)
-        m_points.push_back(edge);
+        m_points.push_back(p);
     else
-        m_points[m_next] = edge;
+        m_points[m_next] = p;
     m_next = (m_next + 1) % capacity;
-    steer(edge);
 }
 
 void AudioClockMap::steer(const Point &edge) {
@@ -151,12 +154,7 @@ bool AudioClockMap::observeHeard(int64_t timeNs, double frame) {
         }
     }
     m_suspectJumps = 0;
-    const size_t capacity = static_cast<size_t>(std::max(2, m_tuning.windows));
-    if (m_points.size() < capacity)
-        m_points.push_back(p);
-    else
-        m_points[m_next] = p;
-    m_next = (m_next + 1) % capacity;
+    keep(p);
     fitHeard();
     return true;
 }

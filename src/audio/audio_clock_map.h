@@ -76,6 +76,8 @@ private:
     void steer(const Point &edge);
     void anchor(int64_t timeNs, int64_t frontier);
     void fitHeard();
+    // Into the ring of points, the oldest giving way.
+    void keep(const Point &p);
 
     double m_rate;
     double m_nsPerFrame;
