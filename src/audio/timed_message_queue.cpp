@@ -7,6 +7,7 @@ namespace pv2 {
 
 TimedMessageQueue::TimedMessageQueue(size_t capacity) : m_ring(capacity), m_capacity(capacity) {
     m_pending.reserve(capacity);
+    m_due.reserve(capacity);
 }
 
 bool TimedMessageQueue::post(uint32_t packed, int64_t dueNs) {
@@ -38,32 +39,39 @@ void TimedMessageQueue::take(const AudioClockMap &map, int64_t delayNs, int64_t 
     const uint64_t posted = m_posted.load(std::memory_order_acquire);
     for (uint64_t n = m_taken.load(std::memory_order_relaxed); n < posted; ++n) {
         const Posted p = m_ring[n % m_capacity];
-        int64_t frame = std::llround(map.frameAt(p.dueNs + delayNs));
-        if (frame < first) {
-            frame = first;
-            ++m_late;
-        }
-        const Pending entry{p.packed, frame, m_seq++};
+        const Pending entry{p.packed, p.dueNs + delayNs, m_seq++};
         if (m_pending.size() >= m_capacity) {
             // Nothing sensible waits that long: sound the oldest now rather than lose the newest.
             out.push_back({m_pending.front().packed, 0});
             m_pending.erase(m_pending.begin());
         }
-        const auto at =
-            std::upper_bound(m_pending.begin(), m_pending.end(), entry,
-                             [](const Pending &a, const Pending &b) { return a.frame < b.frame; });
+        const auto at = std::upper_bound(
+            m_pending.begin(), m_pending.end(), entry,
+            [](const Pending &a, const Pending &b) { return a.heardNs < b.heardNs; });
         m_pending.insert(at, entry);
     }
     // Only now may the poster reuse the slots.
     m_taken.store(posted, std::memory_order_release);
 
+    // The map only ever grows with time, so the order by moment is the order by frame.
     const int64_t end = first + frames;
+    m_due.clear();
     size_t n = 0;
-    while (n < m_pending.size() && m_pending[n].frame < end) {
-        out.push_back({m_pending[n].packed, static_cast<int>(m_pending[n].frame - first)});
-        ++n;
+    for (; n < m_pending.size(); ++n) {
+        const int64_t frame = std::llround(map.frameAt(m_pending[n].heardNs));
+        if (frame >= end)
+            break;
+        if (frame < first)
+            ++m_late;
+        m_due.push_back({m_pending[n].packed, std::max(frame, first), m_pending[n].seq});
     }
     m_pending.erase(m_pending.begin(), m_pending.begin() + static_cast<std::ptrdiff_t>(n));
+    // Those sharing a frame, the late ones at the block's start among them, in posting order.
+    std::sort(m_due.begin(), m_due.end(), [](const Due &a, const Due &b) {
+        return a.frame != b.frame ? a.frame < b.frame : a.seq < b.seq;
+    });
+    for (const Due &d : m_due)
+        out.push_back({d.packed, static_cast<int>(d.frame - first)});
 }
 
 } // namespace pv2

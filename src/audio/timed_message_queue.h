@@ -26,8 +26,10 @@ public:
     void clear();
 
     // The messages that sound in the block of frames [first, first + frames), in order of frame
-    // and, on the same frame, of posting. A message is due delayNs after its moment; one whose
-    // frame is already rendered sounds at the start of the block.
+    // and, on the same frame, of posting. A message is due delayNs (as it is when the message is
+    // first taken) after its moment; one whose frame is already rendered sounds at the start of
+    // the block. Its frame comes from the map as it is in the block that plays it, so that a map
+    // corrected after a start still places the first ticks posted before it.
     void take(const AudioClockMap &map, int64_t delayNs, int64_t first, int frames,
               std::vector<Placed> &out);
 
@@ -44,6 +46,11 @@ private:
     };
     struct Pending {
         uint32_t packed;
+        int64_t heardNs;
+        uint64_t seq;
+    };
+    struct Due {
+        uint32_t packed;
         int64_t frame;
         uint64_t seq;
     };
@@ -55,7 +62,8 @@ private:
     std::atomic<uint64_t> m_taken{0};  // written by the audio thread
 
     // Audio thread only.
-    std::vector<Pending> m_pending; // sorted by frame, then seq
+    std::vector<Pending> m_pending; // sorted by heardNs, then seq
+    std::vector<Due> m_due;         // this block's, reserved like m_pending
     uint64_t m_seq = 0;
     int64_t m_late = 0;
 };

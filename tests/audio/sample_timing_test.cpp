@@ -187,6 +187,23 @@ TEST(TimedMessageQueue, PlacesMessagesInOrderOnTheirFrameOrAtOnceWhenLate) {
 }
 
 // Refusing a message once the ring is full keeps the ones it holds; clear() forgets them all.
+// A tick posted at a start waits while the map is still a guess; the server's first reading
+// then corrects the map by 2 ms, and the tick sounds where the corrected map puts it.
+TEST(TimedMessageQueue, PlacesByTheMapOfTheBlockThatPlaysIt) {
+    AudioClockMap map = steadyMap();
+    const int64_t first = 10 * 2048;
+    const int64_t due = std::llround(map.timeAt(first + 3000)) + map.anchorTime() - kDelay;
+    TimedMessageQueue queue;
+    queue.post(7, due);
+    std::vector<TimedMessageQueue::Placed> out;
+    queue.take(map, kDelay, first, 2048, out);
+    EXPECT_TRUE(out.empty());
+    map.observeHeard(due + kDelay - 2 * kMs, first + 3000);
+    queue.take(map, kDelay, first + 2048, 2048, out);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_NEAR(out[0].offset, 3000 - 2048 + 0.002 * kRate, 1);
+}
+
 TEST(TimedMessageQueue, AFullQueueRefusesAndClearForgets) {
     TimedMessageQueue queue(2);
     EXPECT_TRUE(queue.post(1, 0) && queue.post(2, 0));
