@@ -9,8 +9,8 @@ AudioClockMap::AudioClockMap(double sampleRate) : AudioClockMap(sampleRate, Tuni
 
 AudioClockMap::AudioClockMap(double sampleRate, Tuning tuning)
     : m_rate(sampleRate), m_nsPerFrame(1e9 / sampleRate), m_tuning(tuning) {
-    m_points.reserve(static_cast<size_t>(std::max(2, m_tuning.windows)));
-    m_late.reserve(m_points.capacity());
+    m_points.reserve(ringSize());
+    m_late.reserve(ringSize());
 }
 
 void AudioClockMap::reset() {
@@ -85,12 +85,11 @@ void AudioClockMap::observe(int64_t timeNs, int64_t frontier) {
 }
 
 void AudioClockMap::keep(const Point &p) {
-    const size_t capacity = static_cast<size_t>(std::max(2, m_tuning.windows));
-    if (m_points.size() < capacity)
+    if (m_points.size() < ringSize())
         m_points.push_back(p);
     else
         m_points[m_next] = p;
-    m_next = (m_next + 1) % capacity;
+    m_next = (m_next + 1) % ringSize();
 }
 
 void AudioClockMap::steer(const Point &edge) {
@@ -168,47 +167,38 @@ void AudioClockMap::fitHeard() {
     const double priorPpm = m_rateLearnt ? 20e-6 : 300e-6;
     const double priorSlope = priorPpm * m_nsPerFrame;
     const double weight = m_tuning.heardNoiseNs * m_tuning.heardNoiseNs / (priorSlope * priorSlope);
-    double mu = 0, mphi = 0;
+    const size_t size = m_points.size();
+    const double newest = m_points[(m_next + size - 1) % size].u;
+    const double oldest = m_points[size < ringSize() ? 0 : m_next].u;
+    // One pass of sums about the newest reading, which keeps them small.
     auto fit = [&](double below) {
-        double n = 0;
-        mu = mphi = 0;
+        double n = 0, su = 0, sp = 0, suu = 0, sup = 0;
         for (const Point &p : m_points) {
-            if (p.phi - mapPhase(p.u) <= below) {
-                mu += p.u;
-                mphi += p.phi;
-                ++n;
-            }
+            if (p.phi - mapPhase(p.u) > below)
+                continue;
+            const double u = p.u - newest;
+            n += 1;
+            su += u;
+            sp += p.phi;
+            suu += u * u;
+            sup += u * p.phi;
         }
-        mu /= n;
-        mphi /= n;
-        double suu = 0, sup = 0;
-        for (const Point &p : m_points) {
-            if (p.phi - mapPhase(p.u) <= below) {
-                suu += (p.u - mu) * (p.u - mu);
-                sup += (p.u - mu) * (p.phi - mphi);
-            }
-        }
-        m_fitSlope = (sup + weight * m_learntSlope) / (suu + weight);
-        m_steerU = m_points[(m_next + m_points.size() - 1) % m_points.size()].u;
-        m_phase = mphi + m_fitSlope * (m_steerU - mu);
+        m_fitSlope = (sup - su * sp / n + weight * m_learntSlope) / (suu - su * su / n + weight);
+        m_steerU = newest;
+        m_phase = (sp - m_fitSlope * su) / n;
         m_slope = m_fitSlope;
     };
     fit(INFINITY);
-    if (m_points.size() >= 6) {
+    if (size >= 6) {
         m_late.clear();
         for (const Point &p : m_points)
             m_late.push_back(p.phi - mapPhase(p.u));
-        const auto middle = m_late.begin() + static_cast<std::ptrdiff_t>(m_late.size() / 2);
+        const auto middle = m_late.begin() + static_cast<std::ptrdiff_t>(size / 2);
         std::nth_element(m_late.begin(), middle, m_late.end());
         fit(*middle);
     }
-    double lo = m_points.front().u, hi = lo;
-    for (const Point &p : m_points) {
-        lo = std::min(lo, p.u);
-        hi = std::max(hi, p.u);
-    }
     // Ten seconds of readings tell the rate to a few ppm.
-    if (hi - lo >= 10 * m_rate) {
+    if (newest - oldest >= 10 * m_rate) {
         m_learntSlope = m_fitSlope;
         m_rateLearnt = true;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -78,6 +79,7 @@ private:
     void fitHeard();
     // Into the ring of points, the oldest giving way.
     void keep(const Point &p);
+    size_t ringSize() const { return static_cast<size_t>(std::max(2, m_tuning.windows)); }
 
     double m_rate;
     double m_nsPerFrame;
