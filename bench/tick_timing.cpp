@@ -326,6 +326,7 @@ int runApp(int argc, char **argv, const Settings &s) {
         << "timer_ms " << window.settings().timerInterval << '\n'
         << "tempo_text " << window.cmb_speed->currentText().toStdString() << '\n'
         << "late " << st.lateMessages << '\n'
+        << "stale " << st.staleNotes << '\n'
         << "placed " << st.ticksPlaced << '\n'
         << "rate_ppm " << st.deviceRatePpm << '\n'
         << "jumps " << st.streamJumps << '\n'
@@ -1393,11 +1394,11 @@ int runBench(const Settings &s, const QString &self) {
                 "ms and tick %+.2f ms from the beat\n",
                 ps.medianMs, verdict(std::fabs(ps.medianMs) <= 5), ps.spreadMs,
                 verdict(ps.spreadMs <= 8), ps.pairs, rep.found, ps.landedMs, ps.heardBeatMs);
-    std::printf("  backend: output latency %s ms by its own account; late ticks %s  %s, "
-                "underruns %s  %s (0 and 0%s); asleep when stopped %s, sleeps %s\n",
+    std::printf("  backend: output latency %s ms by its own account; late ticks %s  %s (%s left "
+                "out), underruns %s  %s (0 and 0%s); asleep when stopped %s, sleeps %s\n",
                 value("latency_ms").c_str(), value("late").c_str(), verdict(late == 0),
-                value("underruns").c_str(), verdict(underruns == 0), s.load ? ", under load" : "",
-                value("asleep").c_str(), value("sleeps").c_str());
+                value("stale").c_str(), value("underruns").c_str(), verdict(underruns == 0),
+                s.load ? ", under load" : "", value("asleep").c_str(), value("sleeps").c_str());
     std::printf("  ticks placed %s, device rate by the backend %s ppm, stream stalls followed "
                 "%s, clock grid errors %d, message boxes %s\n",
                 value("placed").c_str(), value("rate_ppm").c_str(), value("jumps").c_str(),

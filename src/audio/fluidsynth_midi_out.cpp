@@ -40,6 +40,9 @@ constexpr float kQuiet = 1e-5f;
 // The synthesizer counts as idle once its output has stayed below kQuiet this long.
 constexpr double kIdleAfterSeconds = 0.25;
 constexpr double kLongestTickSeconds = 6.0;
+// A timed note whose moment passed longer ago than this is left out: after a stall of the output
+// every tick it held back would otherwise sound at once, a burst off the beat.
+constexpr double kStaleSeconds = 0.03;
 constexpr size_t kMaxVoices = 64;
 
 #if defined(__linux__)
@@ -135,7 +138,7 @@ struct FluidSynthMidiOut::Impl {
     // Render-to-heard, the largest lately seen (audio thread), and as published.
     int64_t latencyPeakNs = 0;
     std::atomic<int64_t> latencyNs{0};
-    std::atomic<int64_t> timedCount{0}, lateCount{0}, ticksPlaced{0}, sleepCount{0};
+    std::atomic<int64_t> timedCount{0}, lateCount{0}, staleCount{0}, ticksPlaced{0}, sleepCount{0};
     std::atomic<double> ratePpm{0};
     std::atomic<int> streamJumps{0};
 
@@ -146,6 +149,7 @@ struct FluidSynthMidiOut::Impl {
     void controlChange(int channel, int controller, int value);
     size_t tickIndex(uint32_t packed) const;
     bool placeTick(const TimedMessageQueue::Placed &p, int64_t first);
+    bool dropStale(const TimedMessageQueue::Placed &p);
     void process(int frames, float *left, float *right);
     // The output asks for this many frames next, the first to be heard latencyNs from now (-1:
     // unknown): what the clock map learns from. The map counts frames as heard.
@@ -376,6 +380,19 @@ bool FluidSynthMidiOut::Impl::placeTick(const TimedMessageQueue::Placed &p, int6
     return true;
 }
 
+bool FluidSynthMidiOut::Impl::dropStale(const TimedMessageQueue::Placed &p) {
+    const uint32_t status = p.packed & 0xF0;
+    const bool noteOn = status == 0x90 && ((p.packed >> 16) & 0xFF) != 0;
+    if (!noteOn || p.late <= static_cast<int64_t>(kStaleSeconds * options.sampleRate))
+        return false;
+    // Its note-off then finds the note silent, or the rendering it would have ended.
+    const size_t index = tickIndex(p.packed);
+    if ((p.packed & 0x0F) == kPercussionChannel && index < ticks.size())
+        renderedOn[index] = ticksMatch;
+    ++staleCount;
+    return true;
+}
+
 void FluidSynthMidiOut::Impl::renderSynth(float *left, float *right, int from, int to) {
     if (to <= from)
         return;
@@ -505,7 +522,7 @@ void FluidSynthMidiOut::Impl::fill(int frames, float *left, float *right) {
 
     int done = 0;
     for (const auto &p : placed) {
-        if (placeTick(p, first))
+        if (dropStale(p) || placeTick(p, first))
             continue;
         renderSynth(left, right, done, p.offset);
         done = p.offset;
@@ -581,6 +598,7 @@ void FluidSynthMidiOut::Impl::release() {
     sleepCount = 0;
     timedCount = 0;
     lateCount = 0;
+    staleCount = 0;
     ticksPlaced = 0;
     ratePpm = 0;
     streamJumps = 0;
@@ -723,6 +741,7 @@ FluidSynthMidiOut::Stats FluidSynthMidiOut::stats() const {
     Stats s;
     s.timedMessages = d.timedCount.load();
     s.lateMessages = d.lateCount.load();
+    s.staleNotes = d.staleCount.load();
     s.ticksPlaced = d.ticksPlaced.load();
     s.deviceRatePpm = d.ratePpm.load();
     s.streamJumps = d.streamJumps.load();

@@ -80,6 +80,8 @@ public:
         int64_t timedMessages = 0;
         // Timed messages whose frame had already been rendered: they sounded at once.
         int64_t lateMessages = 0;
+        // Late notes left out: their moment had passed by more than a flam.
+        int64_t staleNotes = 0;
         // Ticks mixed in from their rendering.
         int64_t ticksPlaced = 0;
         // The audio device's rate against the steady clock.
@@ -103,7 +105,8 @@ public:
 
     int open() override;
     void shortMsg(uint32_t packed) override;
-    // Heard delayMs() after dueTick, or as soon as can be when that frame is already rendered.
+    // Heard delayMs() after dueTick, or as soon as can be when that frame is already rendered;
+    // a note-on not at all when that frame passed tens of milliseconds ago.
     void shortMsgAt(uint32_t packed, uint32_t dueTick) override;
     void close() override;
 

@@ -15,7 +15,8 @@ class TimedMessageQueue {
 public:
     struct Placed {
         uint32_t packed;
-        int offset; // frames into the block
+        int offset;      // frames into the block
+        int64_t late{0}; // frames by which its own frame had already passed
     };
 
     explicit TimedMessageQueue(size_t capacity = 256);
@@ -53,6 +54,7 @@ private:
         uint32_t packed;
         int64_t frame;
         uint64_t seq;
+        int64_t late;
     };
 
     // Message n waits in slot n % capacity until the taking side has counted past it.

@@ -196,10 +196,12 @@ TEST(FluidSynthMidiOut, TimedTicksAreTheirRenderingOnTheirExactSample) {
     const struct {
         int fill;
         int64_t latencyMs;
-        // Each: ms after the start (below 0: due long before it is posted), note, velocity.
+        // Each: ms after the start (below 0: due before it is posted, heard 60 ms later; so
+        // -55 just late, -1000 long past), note, velocity.
         std::vector<std::array<int, 3>> ticks;
-    } cases[] = {{0, 0, {{150, 37, 127}, {613, 81, 127}, {743, 81, 127}, {-1000, 37, 127}}},
-                 {7, 37, {{100, 37, 32}, {613, 81, 127}, {700, 37, 127}}}};
+    } cases[] = {
+        {0, 0, {{150, 37, 127}, {613, 81, 127}, {743, 81, 127}, {-1000, 37, 127}, {-55, 81, 127}}},
+        {7, 37, {{100, 37, 32}, {613, 81, 127}, {700, 37, 127}}}};
     std::vector<float> alone[2];
     for (uint32_t note : {37u, 81u}) {
         TimedRendering run;
@@ -217,18 +219,22 @@ TEST(FluidSynthMidiOut, TimedTicksAreTheirRenderingOnTheirExactSample) {
         for (const auto [afterMs, note, velocity] : c.ticks)
             run.tickAt(kStartMs + afterMs, note, velocity);
         run.renderFor(2.0, c.latencyMs * 1'000'000);
-        int64_t late = 0;
+        int64_t late = 0, stale = 0;
         for (const auto [afterMs, note, velocity] : c.ticks) {
-            // A late one sounds at once: from the first frame rendered after it.
+            // A late one sounds at once, from the first frame rendered after it; one long past
+            // not at all.
             const size_t at = afterMs < 0 ? posted : run.frameFor(kStartMs + afterMs);
             late += afterMs < 0;
+            stale += afterMs <= -1000;
             const auto &tick = alone[note == 81];
-            for (size_t i = at; i < run.sound.size() && i - at < tick.size(); ++i)
+            for (size_t i = at; afterMs > -1000 && i < run.sound.size() && i - at < tick.size();
+                 ++i)
                 run.sound[i] -= tick[i - at] * velocity / 127.0f;
         }
         EXPECT_LT(peak(run.sound), 2 * kSilence);
-        EXPECT_EQ(run.synth->stats().ticksPlaced, int64_t(c.ticks.size()));
+        EXPECT_EQ(run.synth->stats().ticksPlaced, int64_t(c.ticks.size()) - stale);
         EXPECT_EQ(run.synth->stats().lateMessages, 2 * late);
+        EXPECT_EQ(run.synth->stats().staleNotes, stale);
         // The request's own span, 512 frames, comes on top.
         EXPECT_EQ(run.synth->outputLatencyMs(), c.latencyMs + 12);
     }
