@@ -189,11 +189,13 @@ void AudioClockMap::fitHeard() {
         m_slope = m_fitSlope;
     };
     fit(INFINITY);
-    if (size >= 6) {
+    if (size >= 2) {
         m_late.clear();
         for (const Point &p : m_points)
             m_late.push_back(p.phi - mapPhase(p.u));
-        const auto middle = m_late.begin() + static_cast<std::ptrdiff_t>(size / 2);
+        // The first few after a start place the first ticks: the earliest of them, not their
+        // mean, since one stamped a tenth of a millisecond late now and then would pull it.
+        const auto middle = m_late.begin() + static_cast<std::ptrdiff_t>((size - 1) / 2);
         std::nth_element(m_late.begin(), middle, m_late.end());
         fit(*middle);
     }

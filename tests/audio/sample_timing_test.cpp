@@ -118,7 +118,9 @@ TEST(AudioClockMap, FollowsTheServersReadingsFromTheFirstTickThroughAStallAndAPa
     int64_t shift = 0; // a stall moves the heard frames later
     auto timeOf = [&](double f) { return 1'000 * kMs + std::llround(f / rate * 1e9) + shift; };
     std::mt19937 gen{3};
-    std::uniform_real_distribution<double> noise(-40e3, 40e3), late(0, 20e6);
+    // A reading is stamped up to 40 us after it was taken, and one of the first 150 us.
+    std::uniform_real_distribution<double> noise(0, 40e3), late(0, 20e6);
+    int readings = 0;
     AudioClockMap map(kRate);
     double reading = 0.01 * rate;
     auto wanted = [&] { return map.readingWantedWithinNs(); };
@@ -128,7 +130,8 @@ TEST(AudioClockMap, FollowsTheServersReadingsFromTheFirstTickThroughAStallAndAPa
     auto placeTick = [&](double f) {
         for (; timeOf(reading) < timeOf(f) - 60 * kMs; reading += nextReading()) {
             map.observe(timeOf(reading) + std::llround(late(gen)), int64_t(reading));
-            map.observeHeard(timeOf(reading) + std::llround(noise(gen)), reading);
+            const double stamp = ++readings == 2 ? 150e3 : noise(gen);
+            map.observeHeard(timeOf(reading) + std::llround(stamp), reading);
         }
         return (map.frameAt(timeOf(f)) - f) / kRate * 1e3;
     };
