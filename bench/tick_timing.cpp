@@ -1336,8 +1336,12 @@ int runBench(const Settings &s, const QString &self) {
     int64_t shortestNs = 1'000'000'000;
     for (size_t i = 1; i < expected.size(); ++i)
         shortestNs = std::min(shortestNs, expected[i].beatNs - expected[i - 1].beatNs);
+    // From the last beat kept, not the cut: the next beat may lie before the cut too.
+    int64_t lastKeptNs = 0;
+    for (const Expected &e : expected)
+        lastKeptNs = std::max(lastKeptNs, e.beatNs);
     const double lastHeardNs =
-        double(lastBeatNs) + rep.offsetMeanMs * 1e6 + 0.5 * double(shortestNs);
+        double(lastKeptNs) + rep.offsetMeanMs * 1e6 + 0.5 * double(shortestNs);
     onsets.erase(
         std::remove_if(onsets.begin(), onsets.end(),
                        [&](const Onset &o) { return clock.timeOf(o.frame) > lastHeardNs; }),
