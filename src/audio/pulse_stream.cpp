@@ -153,16 +153,16 @@ struct PulseStream::Impl {
         pa_stream_set_write_callback(stream, writable, this);
         pa_stream_set_underflow_callback(stream, ranDry, this);
         // With ADJUST_LATENCY tlength is the whole latency; the server gives the device
-        // (tlength - 2 minreq) / 2 of it. A third for minreq leaves the device a sixth: the
-        // device and this stream then wake about as often, a few hundred times less than with
-        // the device at its minimum, and a busy machine has two requests' worth of frames in
-        // hand before the device runs dry.
+        // (tlength - 2 minreq) / 2 of it, and PipeWire sets its graph's quantum from the same
+        // share. A small minreq leaves the device nearly half: it then wakes least often, and
+        // each time it takes one block from this stream, so the requests come no more often.
+        // A third for minreq left it a sixth, and the server woke half as often again.
         pa_buffer_attr attr{};
         const auto tlength = static_cast<uint32_t>(latencyFrames * kFrameBytes);
         attr.maxlength = static_cast<uint32_t>(-1);
         attr.tlength = tlength;
         attr.prebuf = static_cast<uint32_t>(-1);
-        attr.minreq = tlength / 3;
+        attr.minreq = tlength / 20;
         attr.fragsize = static_cast<uint32_t>(-1);
         const auto flags =
             static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
