@@ -1184,6 +1184,10 @@ int runBench(const Settings &s, const QString &self) {
         std::fprintf(stderr, "tick_timing: cannot record the sink: %s\n", recError.c_str());
         return 2;
     }
+    // The recording woke the suspended sink, which renders its longest block (2 s on a null
+    // sink) before any stream's latency applies and does not rewind it: a stream the program
+    // opened meanwhile would not be read until that block ends.
+    sleepSeconds(2.1);
     std::printf(
         "tick_timing: pattern \"%s\", tempo %d, %.0f s recorded from START, pressed %.1f s after "
         "the window showed%s; window on %s\n",
