@@ -1337,13 +1337,12 @@ int runBench(const Settings &s, const QString &self) {
     std::vector<Onset> onsets = findOnsets(mono, templates);
     Report rep = analyse(expected, onsets, clock, kRate);
     // The ticks of the beats left out are in the recording too: once the delay is known, they go.
-    int64_t shortestNs = 1'000'000'000;
-    for (size_t i = 1; i < expected.size(); ++i)
-        shortestNs = std::min(shortestNs, expected[i].beatNs - expected[i - 1].beatNs);
     // From the last beat kept, not the cut: the next beat may lie before the cut too.
-    int64_t lastKeptNs = 0;
-    for (const Expected &e : expected)
-        lastKeptNs = std::max(lastKeptNs, e.beatNs);
+    int64_t shortestNs = 1'000'000'000, lastKeptNs = expected.empty() ? 0 : expected[0].beatNs;
+    for (size_t i = 1; i < expected.size(); ++i) {
+        shortestNs = std::min(shortestNs, expected[i].beatNs - expected[i - 1].beatNs);
+        lastKeptNs = std::max(lastKeptNs, expected[i].beatNs);
+    }
     const double lastHeardNs =
         double(lastKeptNs) + rep.offsetMeanMs * 1e6 + 0.5 * double(shortestNs);
     onsets.erase(

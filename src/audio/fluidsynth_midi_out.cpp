@@ -66,6 +66,10 @@ void silenceLibraryLogs() {
     });
 }
 
+bool isNoteOn(uint32_t packed) {
+    return (packed & 0xF0) == 0x90 && ((packed >> 16) & 0xFF) != 0;
+}
+
 float peakOf(const float *s, int from, int to) {
     float p = 0;
     for (int i = from; i < to; ++i)
@@ -358,7 +362,7 @@ bool FluidSynthMidiOut::Impl::placeTick(const TimedMessageQueue::Placed &p, int6
     const uint32_t velocity = (p.packed >> 16) & 0xFF;
     if ((status & 0x0F) != kPercussionChannel)
         return false;
-    const bool noteOn = (status & 0xF0) == 0x90 && velocity != 0;
+    const bool noteOn = isNoteOn(p.packed);
     const bool noteOff = (status & 0xF0) == 0x80 || ((status & 0xF0) == 0x90 && velocity == 0);
     const size_t index = tickIndex(p.packed);
     if (index == ticks.size() || !(noteOn || noteOff))
@@ -381,9 +385,7 @@ bool FluidSynthMidiOut::Impl::placeTick(const TimedMessageQueue::Placed &p, int6
 }
 
 bool FluidSynthMidiOut::Impl::dropStale(const TimedMessageQueue::Placed &p) {
-    const uint32_t status = p.packed & 0xF0;
-    const bool noteOn = status == 0x90 && ((p.packed >> 16) & 0xFF) != 0;
-    if (!noteOn || p.late <= static_cast<int64_t>(kStaleSeconds * options.sampleRate))
+    if (!isNoteOn(p.packed) || p.late <= static_cast<int64_t>(kStaleSeconds * options.sampleRate))
         return false;
     // Its note-off then finds the note silent, or the rendering it would have ended.
     const size_t index = tickIndex(p.packed);

@@ -42,7 +42,7 @@ void TimedMessageQueue::take(const AudioClockMap &map, int64_t delayNs, int64_t 
         const Pending entry{p.packed, p.dueNs + delayNs, m_seq++};
         if (m_pending.size() >= m_capacity) {
             // Nothing sensible waits that long: sound the oldest now rather than lose the newest.
-            out.push_back({m_pending.front().packed, 0, 0});
+            out.push_back({m_pending.front().packed, 0});
             m_pending.erase(m_pending.begin());
         }
         const auto at = std::upper_bound(
@@ -63,16 +63,17 @@ void TimedMessageQueue::take(const AudioClockMap &map, int64_t delayNs, int64_t 
             break;
         if (frame < first)
             ++m_late;
-        m_due.push_back({m_pending[n].packed, std::max(frame, first), m_pending[n].seq,
-                         std::max<int64_t>(0, first - frame)});
+        m_due.push_back({m_pending[n].packed, frame, m_pending[n].seq});
     }
     m_pending.erase(m_pending.begin(), m_pending.begin() + static_cast<std::ptrdiff_t>(n));
     // Those sharing a frame, the late ones at the block's start among them, in posting order.
-    std::sort(m_due.begin(), m_due.end(), [](const Due &a, const Due &b) {
-        return a.frame != b.frame ? a.frame < b.frame : a.seq < b.seq;
+    std::sort(m_due.begin(), m_due.end(), [first](const Due &a, const Due &b) {
+        const int64_t fa = std::max(a.frame, first), fb = std::max(b.frame, first);
+        return fa != fb ? fa < fb : a.seq < b.seq;
     });
     for (const Due &d : m_due)
-        out.push_back({d.packed, static_cast<int>(d.frame - first), d.late});
+        out.push_back({d.packed, static_cast<int>(std::max(d.frame, first) - first),
+                       std::max<int64_t>(0, first - d.frame)});
 }
 
 } // namespace pv2

@@ -52,9 +52,8 @@ private:
     };
     struct Due {
         uint32_t packed;
-        int64_t frame;
+        int64_t frame; // by the map, possibly before the block
         uint64_t seq;
-        int64_t late;
     };
 
     // Message n waits in slot n % capacity until the taking side has counted past it.
