@@ -9,6 +9,9 @@
 #include "platform/tick_counter.h"
 
 #include <fluidsynth.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -101,6 +104,12 @@ struct FluidSynthMidiOut::Impl {
 #endif
     std::string soundFont;
     std::string audioDriver;
+    // The SoundFont's samples are half the program's memory, and the ticks play from their
+    // renderings: it is loaded only while something else may sound, and unloaded when the output
+    // sleeps. Taken by the UI thread across loading and sending; the audio thread only tries it.
+    std::mutex fontMutex;
+    int fontId = -1;
+    std::atomic<bool> fontLoaded{false};
 
     // Per channel: the last data entry MSB sent for a registered parameter, -1 if none since
     // the parameter was selected. Timed messages reach it from the audio thread.
@@ -147,6 +156,10 @@ struct FluidSynthMidiOut::Impl {
     std::atomic<int> streamJumps{0};
 
     bool loadSoundFont();
+    bool needsSamples(uint32_t packed, bool timed) const;
+    void reloadSoundFont();
+    void unloadSoundFont();
+    void releaseSamples();
     bool startDriver();
     void renderTicks();
     void apply(uint32_t packed);
@@ -179,13 +192,60 @@ bool FluidSynthMidiOut::Impl::loadSoundFont() {
     for (const auto &path : options.soundFonts) {
         // Checking the header first keeps other files away from the DLS loader, which
         // complains on stderr.
-        if (fluid_is_soundfont(path.c_str()) &&
-            fluid_synth_sfload(synth, path.c_str(), 1) != FLUID_FAILED) {
+        if (!fluid_is_soundfont(path.c_str()))
+            continue;
+        fontId = fluid_synth_sfload(synth, path.c_str(), 1);
+        if (fontId != FLUID_FAILED) {
             soundFont = path;
+            fontLoaded = true;
             return true;
         }
     }
+    fontId = -1;
     return false;
+}
+
+// Everything but a note-on leaves the channel's state for a later load to pick up, and a timed
+// tick's note-on plays its rendering; a message that changes the percussion channel ends that.
+bool FluidSynthMidiOut::Impl::needsSamples(uint32_t packed, bool timed) const {
+    const int kind = packed & 0xF0;
+    if ((packed & 0x0F) == kPercussionChannel && kind != 0x80 && kind != 0x90)
+        return true;
+    return isNoteOn(packed) && !(timed && (packed & 0x0F) == kPercussionChannel && ticksMatch &&
+                                 tickIndex(packed) < ticks.size());
+}
+
+// With fontMutex held. The file may have gone since open; its notes are then silent.
+void FluidSynthMidiOut::Impl::reloadSoundFont() {
+    if (fontId >= 0 || soundFont.empty())
+        return;
+    fontId = fluid_synth_sfload(synth, soundFont.c_str(), 1);
+    if (fontId == FLUID_FAILED)
+        fontId = -1;
+    fontLoaded = fontId >= 0;
+}
+
+void FluidSynthMidiOut::Impl::unloadSoundFont() {
+    if (fontId < 0)
+        return;
+    // Resetting the channels' presets lets the next load give them back by bank and program.
+    fluid_synth_sfunload(synth, fontId, 1);
+    fontId = -1;
+    fontLoaded = false;
+#if defined(__GLIBC__)
+    // Its thousands of small blocks sit inside the heap, which free() alone does not shrink.
+    malloc_trim(0);
+#endif
+}
+
+// Audio thread, once the output has paused: nothing is waiting on it then.
+void FluidSynthMidiOut::Impl::releaseSamples() {
+    std::unique_lock lock(fontMutex, std::try_to_lock);
+    if (!lock.owns_lock() || fontId < 0 || !asleep || synthTouched || !queue.empty())
+        return;
+    // A voice still holding the samples would have FluidSynth poll until it ends.
+    if (fluid_synth_get_active_voice_count(synth) == 0)
+        unloadSoundFont();
 }
 
 int FluidSynthMidiOut::Impl::audioCallback(void *data, int len, int nfx, float *fx[], int nout,
@@ -504,6 +564,7 @@ void FluidSynthMidiOut::Impl::maybeSleep() {
     ++sleepCount;
     quietSince = framePos;
     pauseOutput(true);
+    releaseSamples();
 }
 
 void FluidSynthMidiOut::Impl::wake() {
@@ -576,6 +637,8 @@ void FluidSynthMidiOut::Impl::release() {
     settings = nullptr;
     soundFont.clear();
     audioDriver.clear();
+    fontId = -1;
+    fontLoaded = false;
     dataMsb.fill(-1);
     nrpnSelected.fill(false);
     queue.clear();
@@ -655,6 +718,7 @@ int FluidSynthMidiOut::open() {
         d.ticks.push_back({note, {}, {}});
     d.renderedOn.assign(d.ticks.size(), 0);
     d.renderTicks();
+    d.unloadSoundFont();
     if (!d.options.offline && !d.startDriver()) {
         d.release();
         return kNoAudioOutput;
@@ -673,9 +737,14 @@ void FluidSynthMidiOut::shortMsg(uint32_t packed) {
     Impl &d = *m_impl;
     if (!d.synth)
         return;
-    d.apply(packed);
-    // After the message, so that a callback deciding to rest cannot miss it.
-    d.synthTouched = true;
+    {
+        std::lock_guard lock(d.fontMutex);
+        if (d.needsSamples(packed, false))
+            d.reloadSoundFont();
+        d.apply(packed);
+        // After the message, so that a callback deciding to rest cannot miss it.
+        d.synthTouched = true;
+    }
     d.wake();
 }
 
@@ -750,6 +819,7 @@ FluidSynthMidiOut::Stats FluidSynthMidiOut::stats() const {
     s.outputLatencyMs = static_cast<double>(d.latencyNs.load()) / 1e6;
     s.asleep = d.asleep.load();
     s.sleeps = d.sleepCount.load();
+    s.samplesLoaded = d.fontLoaded.load();
 #if defined(PV2_HAVE_PULSE_STREAM)
     if (d.pulse)
         s.underruns = d.pulse->underruns();

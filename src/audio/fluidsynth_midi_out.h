@@ -22,7 +22,9 @@ namespace pv2 {
 // or FluidSynth's driver's, runs the request, heard and fill callbacks. They share atomics, the
 // timed queue's lock-free ring and FluidSynth's own lock. A late fill is heard as a click, so the
 // audio thread never takes a lock the UI holds for longer than a synthesizer call, never allocates
-// and never calls Qt. stats(), delayMs() and outputLatencyMs() are safe on any thread.
+// and never calls Qt; only once it has paused the output does it free the SoundFont, and then only
+// if the UI thread is not using it. stats(), delayMs() and outputLatencyMs() are safe on any
+// thread.
 class FluidSynthMidiOut : public MidiOut {
 public:
     static constexpr const char *kPulseStream = "pulse-stream";
@@ -95,6 +97,8 @@ public:
         // The output is paused because nothing sounds; how often it went to sleep.
         bool asleep = false;
         int64_t sleeps = 0;
+        // The SoundFont is in memory: from a note the renderings do not cover until the next sleep.
+        bool samplesLoaded = false;
     };
 
     FluidSynthMidiOut();

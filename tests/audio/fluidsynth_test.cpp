@@ -289,7 +289,10 @@ TEST(FluidSynthMidiOut, SleepsWhenNothingSoundsAndWakesInTime) {
     run.tickAt(due);
     EXPECT_FALSE(run.paused);
     run.tickAt(due + 3000);
-    run.renderFor(5.0);
+    run.renderFor(1.0);
+    // Their renderings play; the SoundFont stays out of memory.
+    EXPECT_FALSE(run.synth->stats().samplesLoaded);
+    run.renderFor(4.0);
     EXPECT_LT(peak(run.sound, 0, run.frameFor(due)), kSilence);
     for (uint32_t d : {due, due + 3000})
         EXPECT_EQ(run.onsetAfter(d), onset) << d;
@@ -311,16 +314,37 @@ TEST(FluidSynthMidiOut, SleepsWhenNothingSoundsAndWakesInTime) {
     EXPECT_TRUE(run.paused);
 
     // A held tone keeps it awake until it is released and has died away; so does a run through
-    // any silence, which lets it sleep when it ends.
+    // any silence, which lets it sleep when it ends. The tone's samples go with the sleep.
     for (bool tone : {true, false}) {
         tone ? run.synth->shortMsg(0x007F4590) : run.synth->holdAwake(true);
         EXPECT_FALSE(run.paused);
         run.renderFor(3.0);
         EXPECT_FALSE(run.paused);
+        EXPECT_EQ(run.synth->stats().samplesLoaded, tone);
         tone ? run.synth->shortMsg(0x00004580) : run.synth->holdAwake(false);
         run.renderFor(3.0);
         EXPECT_TRUE(run.paused);
+        EXPECT_FALSE(run.synth->stats().samplesLoaded);
     }
+}
+
+// The SoundFont is loaded only for a note the renderings do not play, so a program chosen
+// before must still be the one that note plays.
+TEST(FluidSynthMidiOut, ASoundFontLoadedForANoteKeepsTheProgramsChosenBefore) {
+    auto tone = [](bool programFirst) {
+        FluidSynthMidiOut synth(offline());
+        EXPECT_EQ(synth.open(), 0);
+        EXPECT_FALSE(synth.stats().samplesLoaded);
+        if (programFirst)
+            synth.shortMsg(0x000048C0);
+        synth.shortMsg(0x007F4591);
+        EXPECT_TRUE(synth.stats().samplesLoaded);
+        if (!programFirst)
+            synth.shortMsg(0x000048C0);
+        synth.shortMsg(0x007F4590);
+        return renderMono(synth, 0.5);
+    };
+    EXPECT_EQ(tone(true), tone(false));
 }
 
 } // namespace
