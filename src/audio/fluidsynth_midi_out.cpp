@@ -18,6 +18,7 @@
 #include <atomic>
 #include <cmath>
 #include <mutex>
+#include <thread>
 #include <utility>
 
 #if defined(__linux__)
@@ -110,6 +111,12 @@ struct FluidSynthMidiOut::Impl {
     std::mutex fontMutex;
     int fontId = -1;
     std::atomic<bool> fontLoaded{false};
+    // Kept for a window that plays notes of its own; loaded meanwhile on a thread of its own, so
+    // that a run's beat timer does not wait for it. Its result is taken over by the UI thread.
+    std::atomic<bool> keepFont{false};
+    std::thread loader;
+    std::atomic<bool> loaderDone{false};
+    int loaderId = -1;
 
     // Per channel: the last data entry MSB sent for a registered parameter, -1 if none since
     // the parameter was selected. Timed messages reach it from the audio thread.
@@ -158,6 +165,9 @@ struct FluidSynthMidiOut::Impl {
     bool loadSoundFont();
     bool needsSamples(uint32_t packed, bool timed) const;
     void reloadSoundFont();
+    void startLoad();
+    void finishLoad(std::unique_lock<std::mutex> &lock, bool wait);
+    void readySamples(std::unique_lock<std::mutex> &lock);
     void unloadSoundFont();
     void releaseSamples();
     bool startDriver();
@@ -225,10 +235,48 @@ void FluidSynthMidiOut::Impl::reloadSoundFont() {
     fontLoaded = fontId >= 0;
 }
 
+// With fontMutex held.
+void FluidSynthMidiOut::Impl::startLoad() {
+    if (fontId >= 0 || loader.joinable() || soundFont.empty())
+        return;
+    loaderDone = false;
+    loader = std::thread([this] {
+        // FluidSynth holds its own lock meanwhile: the audio thread's rendering does not take it,
+        // and the ticks of a run reach the synthesizer through nothing else.
+        const int id = fluid_synth_sfload(synth, soundFont.c_str(), 1);
+        loaderId = id == FLUID_FAILED ? -1 : id;
+        loaderDone = true;
+    });
+}
+
+// With fontMutex held: takes over the loader's result once it is done, or waits for it. The
+// audio thread may take the lock meanwhile; it finds nothing to unload until the result is ours.
+void FluidSynthMidiOut::Impl::finishLoad(std::unique_lock<std::mutex> &lock, bool wait) {
+    if (!loader.joinable() || (!wait && !loaderDone))
+        return;
+    lock.unlock();
+    loader.join();
+    lock.lock();
+    fontId = loaderId;
+    fontLoaded = fontId >= 0;
+}
+
+void FluidSynthMidiOut::Impl::readySamples(std::unique_lock<std::mutex> &lock) {
+    finishLoad(lock, true);
+    reloadSoundFont();
+}
+
 void FluidSynthMidiOut::Impl::unloadSoundFont() {
     if (fontId < 0)
         return;
-    // Resetting the channels' presets lets the next load give them back by bank and program.
+    // Only ever called with nothing heard: a voice fading below hearing when the synthesizer
+    // stopped being run would otherwise hold the samples, and FluidSynth would poll until it
+    // ended, which it never does unrun. Resetting the channels' presets lets the next load give
+    // them back by bank and program.
+    fluid_synth_all_sounds_off(synth, -1);
+    // The mixer lets go of a stopped voice only as it next renders: a few blocks, unheard.
+    std::array<float, 256> l{}, r{};
+    fluid_synth_write_float(synth, static_cast<int>(l.size()), l.data(), 0, 1, r.data(), 0, 1);
     fluid_synth_sfunload(synth, fontId, 1);
     fontId = -1;
     fontLoaded = false;
@@ -241,11 +289,9 @@ void FluidSynthMidiOut::Impl::unloadSoundFont() {
 // Audio thread, once the output has paused: nothing is waiting on it then.
 void FluidSynthMidiOut::Impl::releaseSamples() {
     std::unique_lock lock(fontMutex, std::try_to_lock);
-    if (!lock.owns_lock() || fontId < 0 || !asleep || synthTouched || !queue.empty())
+    if (!lock.owns_lock() || fontId < 0 || keepFont || !asleep || synthTouched || !queue.empty())
         return;
-    // A voice still holding the samples would have FluidSynth poll until it ends.
-    if (fluid_synth_get_active_voice_count(synth) == 0)
-        unloadSoundFont();
+    unloadSoundFont();
 }
 
 int FluidSynthMidiOut::Impl::audioCallback(void *data, int len, int nfx, float *fx[], int nout,
@@ -628,6 +674,8 @@ void FluidSynthMidiOut::Impl::release() {
 #endif
     if (driver)
         delete_fluid_audio_driver(driver);
+    if (loader.joinable())
+        loader.join();
     if (synth)
         delete_fluid_synth(synth);
     if (settings)
@@ -639,6 +687,8 @@ void FluidSynthMidiOut::Impl::release() {
     audioDriver.clear();
     fontId = -1;
     fontLoaded = false;
+    keepFont = false;
+    loaderDone = false;
     dataMsb.fill(-1);
     nrpnSelected.fill(false);
     queue.clear();
@@ -738,9 +788,10 @@ void FluidSynthMidiOut::shortMsg(uint32_t packed) {
     if (!d.synth)
         return;
     {
-        std::lock_guard lock(d.fontMutex);
+        std::unique_lock lock(d.fontMutex);
+        d.finishLoad(lock, false);
         if (d.needsSamples(packed, false))
-            d.reloadSoundFont();
+            d.readySamples(lock);
         d.apply(packed);
         // After the message, so that a callback deciding to rest cannot miss it.
         d.synthTouched = true;
@@ -755,7 +806,16 @@ void FluidSynthMidiOut::shortMsgAt(uint32_t packed, uint32_t dueTick) {
     const int64_t nowMs = d.clock() / 1'000'000;
     const int64_t dueMs = nowMs + tickDiff(dueTick, static_cast<uint32_t>(nowMs));
     ++d.timedCount;
-    if (!d.queue.post(packed, dueMs * 1'000'000))
+    bool posted = false;
+    {
+        // Posted under the lock: the audio thread, just paused, must not unload in between.
+        std::unique_lock lock(d.fontMutex);
+        d.finishLoad(lock, false);
+        if (d.needsSamples(packed, true))
+            d.readySamples(lock);
+        posted = d.queue.post(packed, dueMs * 1'000'000);
+    }
+    if (!posted)
         shortMsg(packed);
     d.wake();
 }
@@ -791,6 +851,22 @@ void FluidSynthMidiOut::setTimerPeriod(int periodMs) {
 int FluidSynthMidiOut::outputLatencyMs() const {
     return static_cast<int>((m_impl->latencyNs.load(std::memory_order_relaxed) + 999'999) /
                             1'000'000);
+}
+
+void FluidSynthMidiOut::keepSounds(bool keep) {
+    Impl &d = *m_impl;
+    if (!d.synth)
+        return;
+    std::unique_lock lock(d.fontMutex);
+    d.keepFont = keep;
+    if (keep) {
+        d.startLoad();
+        return;
+    }
+    d.finishLoad(lock, true);
+    // Asleep already, no pause is coming to unload it.
+    if (d.asleep)
+        d.unloadSoundFont();
 }
 
 void FluidSynthMidiOut::holdAwake(bool hold) {

@@ -17,14 +17,16 @@ namespace pv2 {
 // open, and the audio callback mixes that sound in at the tick's frame, where a note-on sent to
 // the synthesizer would start only at its next 64-frame block.
 //
-// Threads. The UI thread alone calls open, close, shortMsg, shortMsgAt, holdAwake,
+// Threads. The UI thread alone calls open, close, shortMsg, shortMsgAt, holdAwake, keepSounds,
 // setTickNotes, setTimerPeriod and setDelayMs (offline, render too). The audio thread, the stream's
 // or FluidSynth's driver's, runs the request, heard and fill callbacks. They share atomics, the
 // timed queue's lock-free ring and FluidSynth's own lock. A late fill is heard as a click, so the
 // audio thread never takes a lock the UI holds for longer than a synthesizer call, never allocates
 // and never calls Qt; only once it has paused the output does it free the SoundFont, and then only
-// if the UI thread is not using it. stats(), delayMs() and outputLatencyMs() are safe on any
-// thread.
+// if the UI thread is not using it. keepSounds loads the SoundFont on a thread of its own, which
+// holds FluidSynth's lock meanwhile: the ticks' renderings and the rendering itself do not take it,
+// so a run goes on, but a timed message they do not cover waits for the load. stats(), delayMs()
+// and outputLatencyMs() are safe on any thread.
 class FluidSynthMidiOut : public MidiOut {
 public:
     static constexpr const char *kPulseStream = "pulse-stream";
@@ -125,6 +127,7 @@ public:
     int delayMs() const override;
     int outputLatencyMs() const override;
     void holdAwake(bool hold) override;
+    void keepSounds(bool keep) override;
     // Rendered at the next open.
     void setTickNotes(const std::vector<int> &notes) override;
     Stats stats() const;

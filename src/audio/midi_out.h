@@ -31,6 +31,9 @@ public:
     // tick is on time: waking again takes the clock time to settle, and a slow beat or a silent
     // bar would let it sleep between ticks.
     virtual void holdAwake(bool hold) { (void)hold; }
+    // While a window that plays notes of its own is open, a backend that frees its instruments
+    // when nothing sounds keeps them ready, so that the first note does not wait for them.
+    virtual void keepSounds(bool keep) { (void)keep; }
     // The percussion notes a backend may prepare at its next open to place them exactly.
     virtual void setTickNotes(const std::vector<int> &notes) { (void)notes; }
 };

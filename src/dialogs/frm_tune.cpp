@@ -152,6 +152,7 @@ void frm_tune::closeEvent(QCloseEvent *event) {
     tune_timer->stop();
     // Not the dialog's own handling, which would come back here through reject().
     event->accept();
+    emit closed();
 }
 
 void frm_tune::reject() {

@@ -42,6 +42,10 @@ public:
 
     static constexpr int kTimeoutMs = 30000;
 
+signals:
+    // However it closes, after its last note-off.
+    void closed();
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     void reject() override;

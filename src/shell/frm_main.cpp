@@ -180,13 +180,21 @@ void frm_main::helpCommand() {
 }
 
 void frm_main::btn_tune_Click() {
-    if (!m_tuneDialog)
+    if (!m_tuneDialog) {
         m_tuneDialog = new frm_tune(
             [this](uint32_t packed) {
                 if (m_tick.deviceOpen())
                     m_services.midi.shortMsg(packed);
             },
             this);
+        connect(m_tuneDialog, &frm_tune::closed, this, [this] {
+            if (m_tick.deviceOpen())
+                m_services.midi.keepSounds(false);
+        });
+    }
+    // Its tone's instrument loads while the window opens, not when the tone is asked for.
+    if (m_tick.deviceOpen())
+        m_services.midi.keepSounds(true);
     m_tuneDialog->openModal();
 }
 

@@ -1,5 +1,6 @@
 #include "audio/fluidsynth_midi_out.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -251,12 +252,13 @@ TEST(FluidSynthMidiOut, APairChosenLaterIsRenderedAtTheNextOpen) {
 
 // Other messages, and ticks once the percussion channel has changed since open, go to the
 // synthesizer itself: within one of its blocks after their frame, never early. A tick after a
-// program change on channel 10 shows both.
+// program change on channel 10 shows both, posted after a sleep has let the SoundFont go.
 TEST(FluidSynthMidiOut, OtherTimedMessagesSoundThroughTheSynthesizer) {
     TimedRendering run;
     run.synth->shortMsg(0x000000C9);
-    run.renderFor(0.5);
-    const uint32_t due = kStartMs + 700;
+    run.renderFor(2.0);
+    ASSERT_TRUE(run.paused);
+    const uint32_t due = run.nowMs() + 200;
     run.synth->shortMsgAt(0x007F2599, due);
     run.synth->shortMsgAt(0x00002589, due + 300);
     run.renderFor(1.5);
@@ -345,6 +347,31 @@ TEST(FluidSynthMidiOut, ASoundFontLoadedForANoteKeepsTheProgramsChosenBefore) {
         return renderMono(synth, 0.5);
     };
     EXPECT_EQ(tone(true), tone(false));
+}
+
+// A window that plays its own notes keeps the SoundFont, loaded in the background, through the
+// output's sleeps; once it lets go, a sleeping output frees it at once, leaving no thread behind
+// (FluidSynth polls from one for samples a voice still holds).
+TEST(FluidSynthMidiOut, KeptSoundsOutlastASleepAndGoWhenLetGo) {
+    const auto threads = [] { return QDir("/proc/self/task").count(); };
+    TimedRendering run;
+    const auto before = threads();
+    for (bool played : {true, false}) {
+        run.synth->keepSounds(true);
+        if (played) {
+            run.synth->shortMsg(0x007F4590);
+            EXPECT_TRUE(run.synth->stats().samplesLoaded);
+            run.renderFor(0.5);
+            EXPECT_GT(peak(run.sound, run.sound.size() - 4410), 0.01f);
+            run.synth->shortMsg(0x00004580);
+            run.renderFor(3.0);
+            EXPECT_TRUE(run.paused);
+            EXPECT_TRUE(run.synth->stats().samplesLoaded);
+        }
+        run.synth->keepSounds(false);
+        EXPECT_FALSE(run.synth->stats().samplesLoaded) << played;
+        EXPECT_EQ(threads(), before) << played;
+    }
 }
 
 } // namespace

@@ -36,9 +36,11 @@ TEST_F(PresetMenuTest, StartUpReadsThePresetFile) {
     midi.clear();
     QTest::mouseClick(w->btn_tune, Qt::LeftButton);
     ASSERT_TRUE(w->tuneDialog() && w->tuneDialog()->isVisible());
+    EXPECT_EQ(midi.soundsKept, std::vector<bool>{true});
     w->tuneDialog()->btn_tune_on_Click();
     w->tuneDialog()->btn_tune_close_Click();
     EXPECT_EQ(midi.packedMessages(), (std::vector<uint32_t>{0x000017C0, 0x007F4590, 0x00004580}));
+    EXPECT_EQ(midi.soundsKept, (std::vector<bool>{true, false}));
     w->btn_start_Click();
     EXPECT_EQ(std::tuple(w->beat_timer->interval(), midi.timerPeriods),
               std::tuple(30, std::vector<int>{30}));

@@ -29,6 +29,7 @@ public:
     void setTimerPeriod(int periodMs) override { timerPeriods.push_back(periodMs); }
     int delayMs() const override { return delay; }
     void holdAwake(bool hold) override { heldAwake = hold; }
+    void keepSounds(bool keep) override { soundsKept.push_back(keep); }
     void setTickNotes(const std::vector<int> &notes) override { tickNotes = notes; }
 
     std::vector<uint32_t> packedMessages() const {
@@ -44,6 +45,7 @@ public:
     std::vector<int> timerPeriods, tickNotes;
     int delay = 0;
     bool heldAwake = false;
+    std::vector<bool> soundsKept;
 };
 
 } // namespace pv2
