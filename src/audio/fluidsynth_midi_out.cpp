@@ -162,6 +162,7 @@ struct FluidSynthMidiOut::Impl {
     std::atomic<double> ratePpm{0};
     std::atomic<int> streamJumps{0};
 
+    int loadFile(const std::string &path);
     bool loadSoundFont();
     bool needsSamples(uint32_t packed, bool timed) const;
     void reloadSoundFont();
@@ -198,20 +199,24 @@ struct FluidSynthMidiOut::Impl {
     static int audioCallback(void *data, int len, int nfx, float *fx[], int nout, float *out[]);
 };
 
+// The SoundFont's id, or -1. Checking the header first keeps other files away from the DLS
+// loader, which complains on stderr; the file may also have changed since it was first loaded.
+int FluidSynthMidiOut::Impl::loadFile(const std::string &path) {
+    if (!fluid_is_soundfont(path.c_str()))
+        return -1;
+    const int id = fluid_synth_sfload(synth, path.c_str(), 1);
+    return id == FLUID_FAILED ? -1 : id;
+}
+
 bool FluidSynthMidiOut::Impl::loadSoundFont() {
     for (const auto &path : options.soundFonts) {
-        // Checking the header first keeps other files away from the DLS loader, which
-        // complains on stderr.
-        if (!fluid_is_soundfont(path.c_str()))
-            continue;
-        fontId = fluid_synth_sfload(synth, path.c_str(), 1);
-        if (fontId != FLUID_FAILED) {
+        fontId = loadFile(path);
+        if (fontId >= 0) {
             soundFont = path;
             fontLoaded = true;
             return true;
         }
     }
-    fontId = -1;
     return false;
 }
 
@@ -229,9 +234,7 @@ bool FluidSynthMidiOut::Impl::needsSamples(uint32_t packed, bool timed) const {
 void FluidSynthMidiOut::Impl::reloadSoundFont() {
     if (fontId >= 0 || soundFont.empty())
         return;
-    fontId = fluid_synth_sfload(synth, soundFont.c_str(), 1);
-    if (fontId == FLUID_FAILED)
-        fontId = -1;
+    fontId = loadFile(soundFont);
     fontLoaded = fontId >= 0;
 }
 
@@ -243,8 +246,7 @@ void FluidSynthMidiOut::Impl::startLoad() {
     loader = std::thread([this] {
         // FluidSynth holds its own lock meanwhile: the audio thread's rendering does not take it,
         // and the ticks of a run reach the synthesizer through nothing else.
-        const int id = fluid_synth_sfload(synth, soundFont.c_str(), 1);
-        loaderId = id == FLUID_FAILED ? -1 : id;
+        loaderId = loadFile(soundFont);
         loaderDone = true;
     });
 }
