@@ -859,16 +859,19 @@ void FluidSynthMidiOut::keepSounds(bool keep) {
     Impl &d = *m_impl;
     if (!d.synth)
         return;
-    std::unique_lock lock(d.fontMutex);
-    d.keepFont = keep;
-    if (keep) {
-        d.startLoad();
-        return;
+    {
+        std::unique_lock lock(d.fontMutex);
+        d.keepFont = keep;
+        if (keep) {
+            d.startLoad();
+            return;
+        }
+        d.finishLoad(lock, true);
+        if (d.fontId < 0)
+            return;
     }
-    d.finishLoad(lock, true);
-    // Asleep already, no pause is coming to unload it.
-    if (d.asleep)
-        d.unloadSoundFont();
+    // Only the audio thread unloads, as it pauses: one that sleeps already wakes to sleep again.
+    d.wake();
 }
 
 void FluidSynthMidiOut::holdAwake(bool hold) {

@@ -350,8 +350,8 @@ TEST(FluidSynthMidiOut, ASoundFontLoadedForANoteKeepsTheProgramsChosenBefore) {
 }
 
 // A window that plays its own notes keeps the SoundFont, loaded in the background, through the
-// output's sleeps; once it lets go, a sleeping output frees it at once, leaving no thread behind
-// (FluidSynth polls from one for samples a voice still holds).
+// output's sleeps; once it lets go, the output frees it as it next sleeps, waking for that if it
+// must, and leaves no thread behind (FluidSynth polls from one for samples a voice still holds).
 TEST(FluidSynthMidiOut, KeptSoundsOutlastASleepAndGoWhenLetGo) {
     const auto threads = [] { return QDir("/proc/self/task").count(); };
     TimedRendering run;
@@ -369,6 +369,9 @@ TEST(FluidSynthMidiOut, KeptSoundsOutlastASleepAndGoWhenLetGo) {
             EXPECT_TRUE(run.synth->stats().samplesLoaded);
         }
         run.synth->keepSounds(false);
+        EXPECT_FALSE(run.paused);
+        run.renderFor(1.0);
+        EXPECT_TRUE(run.paused);
         EXPECT_FALSE(run.synth->stats().samplesLoaded) << played;
         EXPECT_EQ(threads(), before) << played;
     }
