@@ -288,10 +288,14 @@ void FluidSynthMidiOut::Impl::unloadSoundFont() {
 #endif
 }
 
-// Audio thread, once the output has paused: nothing is waiting on it then.
+// Audio thread, once nothing has sounded for a while and the output has paused if it can:
+// nothing is waiting on it then.
 void FluidSynthMidiOut::Impl::releaseSamples() {
+    if (!fontLoaded)
+        return;
     std::unique_lock lock(fontMutex, std::try_to_lock);
-    if (!lock.owns_lock() || fontId < 0 || keepFont || !asleep || synthTouched || !queue.empty())
+    if (!lock.owns_lock() || fontId < 0 || keepFont || synthTouched || !queue.empty() ||
+        (canSleep() && !asleep))
         return;
     unloadSoundFont();
 }
@@ -594,8 +598,6 @@ void FluidSynthMidiOut::Impl::pauseOutput(bool paused) {
 // Audio thread, after a fill: once nothing has sounded for a while and nothing waits, the output
 // pauses. A message posted meanwhile either is seen here or finds the flag set and wakes it.
 void FluidSynthMidiOut::Impl::maybeSleep() {
-    if (!canSleep())
-        return;
     if (!synthIdle || voiceCount > 0 || !queue.empty() || heldAwake) {
         quietSince = framePos;
         return;
@@ -603,6 +605,11 @@ void FluidSynthMidiOut::Impl::maybeSleep() {
     if (framePos - quietSince <
         static_cast<int64_t>(options.sleepAfterSeconds * options.sampleRate))
         return;
+    if (!canSleep()) {
+        // An output that cannot pause plays silence on; the samples may go all the same.
+        releaseSamples();
+        return;
+    }
     asleep = true;
     if (!queue.empty() || synthTouched) {
         bool expected = true;

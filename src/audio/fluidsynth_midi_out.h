@@ -22,11 +22,11 @@ namespace pv2 {
 // or FluidSynth's driver's, runs the request, heard and fill callbacks. They share atomics, the
 // timed queue's lock-free ring and FluidSynth's own lock. A late fill is heard as a click, so the
 // audio thread never takes a lock the UI holds for longer than a synthesizer call, never allocates
-// and never calls Qt; only once it has paused the output does it free the SoundFont, and then only
-// if the UI thread is not using it. keepSounds loads the SoundFont on a thread of its own, which
-// holds FluidSynth's lock meanwhile: the ticks' renderings and the rendering itself do not take it,
-// so a run goes on, but a timed message they do not cover waits for the load. stats(), delayMs()
-// and outputLatencyMs() are safe on any thread.
+// and never calls Qt; only once nothing has sounded for a while, and it has paused the output if
+// it can, does it free the SoundFont, and then only if the UI thread is not using it. keepSounds
+// loads the SoundFont on a thread of its own, which holds FluidSynth's lock meanwhile: the ticks'
+// renderings and the rendering itself do not take it, so a run goes on, but a timed message they do
+// not cover waits for the load. stats(), delayMs() and outputLatencyMs() are safe on any thread.
 class FluidSynthMidiOut : public MidiOut {
 public:
     static constexpr const char *kPulseStream = "pulse-stream";
