@@ -99,7 +99,8 @@ public:
         // The output is paused because nothing sounds; how often it went to sleep.
         bool asleep = false;
         int64_t sleeps = 0;
-        // The SoundFont is in memory: from a note the renderings do not cover until the next sleep.
+        // The SoundFont is in memory: kept for a window, or from a note the renderings do not cover
+        // until nothing has sounded for a while.
         bool samplesLoaded = false;
     };
 
