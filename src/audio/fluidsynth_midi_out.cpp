@@ -108,9 +108,9 @@ struct FluidSynthMidiOut::Impl {
     // The SoundFont's samples are half the program's memory, and the ticks play from their
     // renderings: it is loaded only while something else may sound, and unloaded when the output
     // sleeps. Taken by the UI thread across loading and sending; the audio thread only tries it.
+    // Written under fontMutex; -1 while unloaded, which any thread may read.
     std::mutex fontMutex;
-    int fontId = -1;
-    std::atomic<bool> fontLoaded{false};
+    std::atomic<int> fontId{-1};
     // Kept for a window that plays notes of its own; loaded meanwhile on a thread of its own, so
     // that a run's beat timer does not wait for it. Its result is taken over by the UI thread.
     std::atomic<bool> keepFont{false};
@@ -168,7 +168,7 @@ struct FluidSynthMidiOut::Impl {
     void reloadSoundFont();
     void startLoad();
     void finishLoad(std::unique_lock<std::mutex> &lock, bool wait);
-    void readySamples(std::unique_lock<std::mutex> &lock);
+    std::unique_lock<std::mutex> lockForMessage(uint32_t packed, bool timed);
     void unloadSoundFont();
     void releaseSamples();
     bool startDriver();
@@ -213,7 +213,6 @@ bool FluidSynthMidiOut::Impl::loadSoundFont() {
         fontId = loadFile(path);
         if (fontId >= 0) {
             soundFont = path;
-            fontLoaded = true;
             return true;
         }
     }
@@ -235,7 +234,6 @@ void FluidSynthMidiOut::Impl::reloadSoundFont() {
     if (fontId >= 0 || soundFont.empty())
         return;
     fontId = loadFile(soundFont);
-    fontLoaded = fontId >= 0;
 }
 
 // With fontMutex held.
@@ -260,12 +258,17 @@ void FluidSynthMidiOut::Impl::finishLoad(std::unique_lock<std::mutex> &lock, boo
     loader.join();
     lock.lock();
     fontId = loaderId;
-    fontLoaded = fontId >= 0;
 }
 
-void FluidSynthMidiOut::Impl::readySamples(std::unique_lock<std::mutex> &lock) {
-    finishLoad(lock, true);
-    reloadSoundFont();
+// Held while the message is applied or posted, so that the audio thread cannot unload the
+// samples it needs in between.
+std::unique_lock<std::mutex> FluidSynthMidiOut::Impl::lockForMessage(uint32_t packed, bool timed) {
+    std::unique_lock lock(fontMutex);
+    const bool needed = needsSamples(packed, timed);
+    finishLoad(lock, needed);
+    if (needed)
+        reloadSoundFont();
+    return lock;
 }
 
 void FluidSynthMidiOut::Impl::unloadSoundFont() {
@@ -281,7 +284,6 @@ void FluidSynthMidiOut::Impl::unloadSoundFont() {
     fluid_synth_write_float(synth, static_cast<int>(l.size()), l.data(), 0, 1, r.data(), 0, 1);
     fluid_synth_sfunload(synth, fontId, 1);
     fontId = -1;
-    fontLoaded = false;
 #if defined(__GLIBC__)
     // Its thousands of small blocks sit inside the heap, which free() alone does not shrink.
     malloc_trim(0);
@@ -291,7 +293,7 @@ void FluidSynthMidiOut::Impl::unloadSoundFont() {
 // Audio thread, once nothing has sounded for a while and the output has paused if it can:
 // nothing is waiting on it then.
 void FluidSynthMidiOut::Impl::releaseSamples() {
-    if (!fontLoaded)
+    if (fontId < 0)
         return;
     std::unique_lock lock(fontMutex, std::try_to_lock);
     if (!lock.owns_lock() || fontId < 0 || keepFont || synthTouched || !queue.empty() ||
@@ -695,7 +697,6 @@ void FluidSynthMidiOut::Impl::release() {
     soundFont.clear();
     audioDriver.clear();
     fontId = -1;
-    fontLoaded = false;
     keepFont = false;
     loaderDone = false;
     dataMsb.fill(-1);
@@ -797,10 +798,7 @@ void FluidSynthMidiOut::shortMsg(uint32_t packed) {
     if (!d.synth)
         return;
     {
-        std::unique_lock lock(d.fontMutex);
-        d.finishLoad(lock, false);
-        if (d.needsSamples(packed, false))
-            d.readySamples(lock);
+        const auto lock = d.lockForMessage(packed, false);
         d.apply(packed);
         // After the message, so that a callback deciding to rest cannot miss it.
         d.synthTouched = true;
@@ -817,11 +815,7 @@ void FluidSynthMidiOut::shortMsgAt(uint32_t packed, uint32_t dueTick) {
     ++d.timedCount;
     bool posted = false;
     {
-        // Posted under the lock: the audio thread, just paused, must not unload in between.
-        std::unique_lock lock(d.fontMutex);
-        d.finishLoad(lock, false);
-        if (d.needsSamples(packed, true))
-            d.readySamples(lock);
+        const auto lock = d.lockForMessage(packed, true);
         posted = d.queue.post(packed, dueMs * 1'000'000);
     }
     if (!posted)
@@ -907,7 +901,7 @@ FluidSynthMidiOut::Stats FluidSynthMidiOut::stats() const {
     s.outputLatencyMs = static_cast<double>(d.latencyNs.load()) / 1e6;
     s.asleep = d.asleep.load();
     s.sleeps = d.sleepCount.load();
-    s.samplesLoaded = d.fontLoaded.load();
+    s.samplesLoaded = d.fontId >= 0;
 #if defined(PV2_HAVE_PULSE_STREAM)
     if (d.pulse)
         s.underruns = d.pulse->underruns();
