@@ -74,6 +74,12 @@ bool isNoteOn(uint32_t packed) {
     return (packed & 0xF0) == 0x90 && ((packed >> 16) & 0xFF) != 0;
 }
 
+// Anything on the percussion channel but a note: the tick renderings no longer match it.
+bool changesTicks(uint32_t packed) {
+    const uint32_t kind = packed & 0xF0;
+    return (packed & 0x0F) == kPercussionChannel && kind != 0x80 && kind != 0x90;
+}
+
 float peakOf(const float *s, int from, int to) {
     float p = 0;
     for (int i = from; i < to; ++i)
@@ -222,11 +228,8 @@ bool FluidSynthMidiOut::Impl::loadSoundFont() {
 // Everything but a note-on leaves the channel's state for a later load to pick up, and a timed
 // tick's note-on plays its rendering; a message that changes the percussion channel ends that.
 bool FluidSynthMidiOut::Impl::needsSamples(uint32_t packed, bool timed) const {
-    const int kind = packed & 0xF0;
-    if ((packed & 0x0F) == kPercussionChannel && kind != 0x80 && kind != 0x90)
-        return true;
-    return isNoteOn(packed) && !(timed && (packed & 0x0F) == kPercussionChannel && ticksMatch &&
-                                 tickIndex(packed) < ticks.size());
+    return changesTicks(packed) ||
+           (isNoteOn(packed) && !(timed && ticksMatch && tickIndex(packed) < ticks.size()));
 }
 
 // With fontMutex held. The file may have gone since open; its notes are then silent.
@@ -436,7 +439,7 @@ void FluidSynthMidiOut::Impl::apply(uint32_t packed) {
         return;
     const int channel = status & 0x0F;
     const int kind = status & 0xF0;
-    if (channel == kPercussionChannel && kind != 0x80 && kind != 0x90)
+    if (changesTicks(packed))
         ticksMatch = false;
     switch (kind) {
     case 0x80:
@@ -462,7 +465,10 @@ void FluidSynthMidiOut::Impl::apply(uint32_t packed) {
     }
 }
 
+// Which tick a percussion note is; ticks.size() for any other note.
 size_t FluidSynthMidiOut::Impl::tickIndex(uint32_t packed) const {
+    if ((packed & 0x0F) != kPercussionChannel)
+        return ticks.size();
     const int note = (packed >> 8) & 0xFF;
     for (size_t i = 0; i < ticks.size(); ++i)
         if (ticks[i].note == note)
@@ -474,8 +480,6 @@ size_t FluidSynthMidiOut::Impl::tickIndex(uint32_t packed) const {
 bool FluidSynthMidiOut::Impl::placeTick(const TimedMessageQueue::Placed &p, int64_t first) {
     const uint32_t status = p.packed & 0xFF;
     const uint32_t velocity = (p.packed >> 16) & 0xFF;
-    if ((status & 0x0F) != kPercussionChannel)
-        return false;
     const bool noteOn = isNoteOn(p.packed);
     const bool noteOff = (status & 0xF0) == 0x80 || ((status & 0xF0) == 0x90 && velocity == 0);
     const size_t index = tickIndex(p.packed);
@@ -503,7 +507,7 @@ bool FluidSynthMidiOut::Impl::dropStale(const TimedMessageQueue::Placed &p) {
         return false;
     // Its note-off then finds the note silent, or the rendering it would have ended.
     const size_t index = tickIndex(p.packed);
-    if ((p.packed & 0x0F) == kPercussionChannel && index < ticks.size())
+    if (index < ticks.size())
         renderedOn[index] = ticksMatch;
     ++staleCount;
     return true;
