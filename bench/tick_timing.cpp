@@ -60,7 +60,8 @@
 namespace pv2::bench {
 namespace {
 
-constexpr double kRate = 44100.0;
+// A desktop's usual rate; the program follows the sink's.
+constexpr double kRate = 48000.0;
 const char *const kSink = "pv2bench";
 
 struct Settings {
@@ -886,16 +887,17 @@ std::vector<std::vector<float>> tickTemplates(std::string &soundFont) {
         synth.shortMsgAt(packMidi(0x89, note), due);
         // A second of it: the triangle rings that long, and each tick found is taken out of the
         // recording whole.
-        while (mono.size() < 512 + 4410 + 512 + 44100)
+        const auto second = static_cast<size_t>(kRate);
+        while (mono.size() < 512 + second / 10 + 512 + second)
             block();
         // From the note-on's frame, where the backend places a tick, not from the first sound
         // above some threshold: the side stick's attack rises 4 frames later than the
         // triangle's, and a threshold would shift one kind against the other by that much.
         const auto first = mono.begin() + std::llround(0.1 * kRate);
         if (std::any_of(mono.begin(), first, [](float x) { return std::fabs(x) > 1e-6f; }) ||
-            mono.end() - first < 44100)
+            mono.end() - first < std::ptrdiff_t(second))
             return {};
-        out.emplace_back(first, first + 44100);
+        out.emplace_back(first, first + std::ptrdiff_t(second));
     }
     return out;
 }

@@ -108,6 +108,8 @@ struct FluidSynthMidiOut::Impl {
     fluid_audio_driver_t *driver = nullptr;
 #if defined(PV2_HAVE_PULSE_STREAM)
     std::unique_ptr<PulseStream> pulse;
+    // Connected before the synthesizer is made, to learn the device's rate; the stream comes later.
+    std::unique_ptr<PulseStream> connected;
 #endif
     std::string soundFont;
     std::string audioDriver;
@@ -177,6 +179,7 @@ struct FluidSynthMidiOut::Impl {
     std::unique_lock<std::mutex> lockForMessage(uint32_t packed, bool timed);
     void unloadSoundFont();
     void releaseSamples();
+    void connectServer();
     bool startDriver();
     void renderTicks();
     void apply(uint32_t packed);
@@ -323,6 +326,20 @@ int FluidSynthMidiOut::Impl::audioCallback(void *data, int len, int nfx, float *
     return FLUID_OK;
 }
 
+void FluidSynthMidiOut::Impl::connectServer() {
+#if defined(PV2_HAVE_PULSE_STREAM)
+    const auto &drivers = options.audioDrivers;
+    if (options.offline || std::find(drivers.begin(), drivers.end(), kPulseStream) == drivers.end())
+        return;
+    auto stream = std::make_unique<PulseStream>();
+    if (!stream->connect())
+        return;
+    if (options.deviceRate && stream->deviceRate() > 0)
+        options.sampleRate = stream->deviceRate();
+    connected = std::move(stream);
+#endif
+}
+
 bool FluidSynthMidiOut::Impl::startDriver() {
     std::string fallback;
     char *current = nullptr;
@@ -342,7 +359,9 @@ bool FluidSynthMidiOut::Impl::startDriver() {
         tried.push_back(name);
         if (name == kPulseStream) {
 #if defined(PV2_HAVE_PULSE_STREAM)
-            auto stream = std::make_unique<PulseStream>();
+            if (!connected)
+                continue;
+            auto stream = std::move(connected);
             PulseStream::Callbacks callbacks;
             callbacks.request = [this](int frames, int64_t latency) { request(frames, latency); };
             callbacks.fill = [this](float *l, float *r, int frames) { fill(frames, l, r); };
@@ -686,6 +705,7 @@ void FluidSynthMidiOut::Impl::release() {
     // The output pulls from the synth on its own thread: stop it first.
 #if defined(PV2_HAVE_PULSE_STREAM)
     pulse.reset();
+    connected.reset();
 #endif
     if (driver)
         delete_fluid_audio_driver(driver);
@@ -757,6 +777,7 @@ int FluidSynthMidiOut::open() {
     d.settings = new_fluid_settings();
     if (!d.settings)
         return kNoAudioOutput;
+    d.connectServer();
     fluid_settings_setnum(d.settings, "synth.sample-rate", d.options.sampleRate);
     fluid_settings_setint(d.settings, "audio.period-size", d.options.periodSize);
     fluid_settings_setint(d.settings, "audio.periods", 2);
@@ -783,7 +804,11 @@ int FluidSynthMidiOut::open() {
     d.renderedOn.assign(d.ticks.size(), 0);
     d.renderTicks();
     d.unloadSoundFont();
-    if (!d.options.offline && !d.startDriver()) {
+    const bool started = d.options.offline || d.startDriver();
+#if defined(PV2_HAVE_PULSE_STREAM)
+    d.connected.reset();
+#endif
+    if (!started) {
         d.release();
         return kNoAudioOutput;
     }

@@ -42,6 +42,9 @@ public:
         std::vector<std::string> audioDrivers = {kPulseStream, "",     "pulseaudio",
                                                  "pipewire",   "alsa", "jack"};
         double sampleRate = 44100.0;
+        // The server's stream then plays at its device's rate where the server says it, which
+        // spares the server resampling every block; sampleRate stays the fallback.
+        bool deviceRate = true;
         // No audio driver: the caller pulls the sound out with render().
         bool offline = false;
         // Frames per callback of FluidSynth's own drivers, which keep two of them.

@@ -30,9 +30,14 @@ public:
     PulseStream(const PulseStream &) = delete;
     PulseStream &operator=(const PulseStream &) = delete;
 
-    // Connects to the user's sound server (never starts one) and plays stereo at the rate with
-    // about latencyFrames from a frame's request to its being heard. Starts paused. False when
-    // there is no server or it refuses.
+    // Connects to the user's sound server (never starts one), unless connected already. False
+    // when there is none.
+    bool connect();
+    // The rate of the device the server plays to by default, once connected; 0 when it did not
+    // say. A stream at this rate spares the server resampling every block.
+    double deviceRate() const;
+    // Connects if need be and plays stereo at the rate with about latencyFrames from a frame's
+    // request to its being heard. Starts paused. False when there is no server or it refuses.
     bool open(double sampleRate, int latencyFrames, Callbacks callbacks);
     // Stops the thread before returning: no callback runs afterwards.
     void close();

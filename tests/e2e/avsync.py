@@ -24,8 +24,7 @@ import sys
 import time
 
 from desktop import E2EError, Process, Recorder, wait_for
-
-RATE = 44100
+from ticks import RATE
 
 
 class _SampleSpec(ctypes.Structure):

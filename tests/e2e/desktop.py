@@ -14,7 +14,7 @@ import tempfile
 import threading
 import time
 
-SAMPLE_RATE = 44100
+from ticks import RATE as SAMPLE_RATE
 SCREEN = (1024, 768)
 
 
@@ -381,6 +381,11 @@ class Desktop:
         if check and r.returncode != 0:
             raise E2EError(f"{argv[0]} failed: {r.stderr.decode(errors='replace')}")
         return r.stdout.decode(errors="replace")
+
+    def stream_rates(self):
+        """The sample rate of each stream playing into the sink."""
+        lines = self.run("pactl", "list", "short", "sink-inputs").splitlines()
+        return [int(line.rsplit(" ", 1)[-1].removesuffix("Hz")) for line in lines if line]
 
     def xdotool(self, *args):
         return self.run("xdotool", *[str(a) for a in args])

@@ -272,6 +272,8 @@ class E2ETest(unittest.TestCase):
         p.keys(window, "s")
         found = self.wait_onsets(rec, since, 6, 10)
         self.assert_cycle(found, [750.0])
+        # The sink's own rate, though the program would choose another: nothing to resample.
+        self.assertEqual(self.desktop.stream_rates(), [ticks.RATE])
 
         seen = self.watch_colours(window, layout, 3.6)
         self.assertTrue(any(ball for _, ball in seen), "no ball in the drawing area")

@@ -2,7 +2,8 @@
 
 import math
 
-RATE = 44100
+# A desktop's usual rate, not the program's fallback one: its stream must follow the sink's.
+RATE = 48000
 BLOCK = RATE // 1000  # about one millisecond
 
 
