@@ -47,6 +47,14 @@ constexpr double kLongestTickSeconds = 6.0;
 // A timed note whose moment passed longer ago than this is left out: after a stall of the output
 // every tick it held back would otherwise sound at once, a burst off the beat.
 constexpr double kStaleSeconds = 0.03;
+
+// Pages freed inside the heap stay resident until trimmed: free() only ever shrinks its top.
+void trimHeap() {
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+}
+
 constexpr size_t kMaxVoices = 64;
 
 #if defined(__linux__)
@@ -90,10 +98,13 @@ float peakOf(const float *s, int from, int to) {
 } // namespace
 
 struct FluidSynthMidiOut::Impl {
-    // The sound of one tick: note-on and note-off together, reverb tail included.
+    // The sound of one tick: note-on and note-off together, reverb tail included. Kept in
+    // 16 bits, as the sound card gets it, at half the memory of floats.
     struct Tick {
         int note = 0;
-        std::vector<float> left, right;
+        std::vector<int16_t> left, right;
+        // The value of one step of the samples.
+        float step = 0;
     };
     struct Voice {
         const Tick *tick;
@@ -290,10 +301,8 @@ void FluidSynthMidiOut::Impl::unloadSoundFont() {
     fluid_synth_write_float(synth, static_cast<int>(l.size()), l.data(), 0, 1, r.data(), 0, 1);
     fluid_synth_sfunload(synth, fontId, 1);
     fontId = -1;
-#if defined(__GLIBC__)
-    // Its thousands of small blocks sit inside the heap, which free() alone does not shrink.
-    malloc_trim(0);
-#endif
+    // Its thousands of small blocks sit inside the heap.
+    trimHeap();
 }
 
 // Audio thread, once nothing has sounded for a while and the output has paused if it can:
@@ -395,25 +404,32 @@ void FluidSynthMidiOut::Impl::renderTicks() {
     constexpr int kChunk = 1024;
     const auto limit = static_cast<size_t>(kLongestTickSeconds * options.sampleRate);
     float l[kChunk], r[kChunk];
+    std::vector<float> left, right;
     for (Tick &t : ticks) {
-        t.left.clear();
-        t.right.clear();
+        left.clear();
+        right.clear();
         fluid_synth_noteon(synth, kPercussionChannel, t.note, kTickVelocity);
         fluid_synth_noteoff(synth, kPercussionChannel, t.note);
-        while (t.left.size() < limit) {
+        while (left.size() < limit) {
             fluid_synth_write_float(synth, kChunk, l, 0, 1, r, 0, 1);
-            t.left.insert(t.left.end(), l, l + kChunk);
-            t.right.insert(t.right.end(), r, r + kChunk);
+            left.insert(left.end(), l, l + kChunk);
+            right.insert(right.end(), r, r + kChunk);
             if (fluid_synth_get_active_voice_count(synth) == 0 &&
                 std::max(peakOf(l, 0, kChunk), peakOf(r, 0, kChunk)) < kQuiet)
                 break;
         }
-        size_t end = t.left.size();
-        while (end > 0 && std::fabs(t.left[end - 1]) < kQuiet &&
-               std::fabs(t.right[end - 1]) < kQuiet)
+        const int n = static_cast<int>(left.size());
+        const float peak = std::max(peakOf(left.data(), 0, n), peakOf(right.data(), 0, n));
+        t.step = peak > 0 ? peak / 32767.0f : 1.0f;
+        auto toSteps = [&t](float v) { return static_cast<int16_t>(std::lround(v / t.step)); };
+        size_t end = left.size();
+        while (end > 0 && toSteps(left[end - 1]) == 0 && toSteps(right[end - 1]) == 0)
             --end;
         t.left.resize(end);
         t.right.resize(end);
+        std::transform(left.begin(), left.begin() + std::ptrdiff_t(end), t.left.begin(), toSteps);
+        std::transform(right.begin(), right.begin() + std::ptrdiff_t(end), t.right.begin(),
+                       toSteps);
         t.left.shrink_to_fit();
         t.right.shrink_to_fit();
     }
@@ -550,9 +566,10 @@ void FluidSynthMidiOut::Impl::mixVoices(float *left, float *right, int64_t first
         const auto length = static_cast<int64_t>(v.tick->left.size());
         const int64_t from = std::max(first, v.start);
         const int64_t to = std::min(first + frames, v.start + length);
+        const float gain = v.gain * v.tick->step;
         for (int64_t f = from; f < to; ++f) {
-            left[f - first] += v.gain * v.tick->left[static_cast<size_t>(f - v.start)];
-            right[f - first] += v.gain * v.tick->right[static_cast<size_t>(f - v.start)];
+            left[f - first] += gain * v.tick->left[static_cast<size_t>(f - v.start)];
+            right[f - first] += gain * v.tick->right[static_cast<size_t>(f - v.start)];
         }
         if (v.start + length > first + frames)
             voices[kept++] = v;
@@ -645,6 +662,8 @@ void FluidSynthMidiOut::Impl::maybeSleep() {
     quietSince = framePos;
     pauseOutput(true);
     releaseSamples();
+    // A run and the window's repaints leave a megabyte or so of freed pages behind.
+    trimHeap();
 }
 
 void FluidSynthMidiOut::Impl::wake() {
