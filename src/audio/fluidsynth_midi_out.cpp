@@ -951,8 +951,10 @@ FluidSynthMidiOut::Stats FluidSynthMidiOut::stats() const {
     s.sleeps = d.sleepCount.load();
     s.samplesLoaded = d.fontId >= 0;
 #if defined(PV2_HAVE_PULSE_STREAM)
-    if (d.pulse)
+    if (d.pulse) {
         s.underruns = d.pulse->underruns();
+        s.realtime = d.pulse->realtime();
+    }
 #endif
     return s;
 }

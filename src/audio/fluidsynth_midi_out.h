@@ -97,6 +97,8 @@ public:
         int streamJumps = 0;
         // Times the output ran dry while playing.
         int64_t underruns = 0;
+        // The output's thread runs at a real-time priority.
+        bool realtime = false;
         // From a frame's rendering to its being heard, as the output reports it.
         double outputLatencyMs = 0;
         // The output is paused because nothing sounds; how often it went to sleep.

@@ -6,6 +6,9 @@
 #include <atomic>
 #include <vector>
 
+#include <pthread.h>
+#include <sched.h>
+
 namespace pv2 {
 
 namespace {
@@ -16,6 +19,8 @@ constexpr size_t kFrameBytes = 2 * sizeof(float);
 struct PulseStream::Impl {
     Callbacks callbacks;
     std::atomic<int64_t> underruns{0};
+    std::atomic<bool> realtime{false};
+    bool priorityTried = false;
     pa_threaded_mainloop *loop = nullptr;
     pa_context *context = nullptr;
     pa_stream *stream = nullptr;
@@ -84,7 +89,20 @@ struct PulseStream::Impl {
             askForReading(s);
     }
 
+    // As FluidSynth's own drivers do, so that a busy machine delays the fills less: the lowest
+    // real-time priority, below the server's own threads, where the system allows it.
+    void raisePriority() {
+        priorityTried = true;
+#if defined(__linux__)
+        sched_param p{};
+        p.sched_priority = sched_get_priority_min(SCHED_RR);
+        realtime = pthread_setschedparam(pthread_self(), SCHED_RR, &p) == 0;
+#endif
+    }
+
     void write(pa_stream *s, size_t bytes) {
+        if (!priorityTried)
+            raisePriority();
         int frames = static_cast<int>(bytes / kFrameBytes);
         if (frames <= 0)
             return;
@@ -260,6 +278,8 @@ bool PulseStream::open(double sampleRate, int latencyFrames, Callbacks callbacks
     pa_threaded_mainloop_lock(d.loop);
     d.callbacks = std::move(callbacks);
     d.underruns = 0;
+    d.realtime = false;
+    d.priorityTried = false;
     d.rate = sampleRate;
     d.readingAt = 0;
     d.playingSince = 0;
@@ -285,6 +305,10 @@ bool PulseStream::isOpen() const {
 
 int64_t PulseStream::underruns() const {
     return m_impl->underruns.load(std::memory_order_relaxed);
+}
+
+bool PulseStream::realtime() const {
+    return m_impl->realtime.load(std::memory_order_relaxed);
 }
 
 void PulseStream::setPaused(bool paused) {

@@ -48,6 +48,8 @@ public:
     void setPaused(bool paused);
     // Times the server ran out of frames while playing.
     int64_t underruns() const;
+    // The thread that fills the stream got a real-time priority.
+    bool realtime() const;
 
 private:
     struct Impl;
