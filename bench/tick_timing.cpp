@@ -332,6 +332,7 @@ int runApp(int argc, char **argv, const Settings &s) {
         << "rate_ppm " << st.deviceRatePpm << '\n'
         << "jumps " << st.streamJumps << '\n'
         << "underruns " << st.underruns << '\n'
+        << "realtime " << (st.realtime ? "yes" : "no") << '\n'
         << "latency_ms " << st.outputLatencyMs << '\n'
         << "asleep " << (st.asleep ? 1 : 0) << '\n'
         << "sleeps " << st.sleeps << '\n'
@@ -786,9 +787,10 @@ public:
         if (s.tempo < 30 || s.tempo > 250)
             return "gtick plays 30 to 250 BPM only";
         {
+            // Its indicator blinking on the beat, as the program's ball lands on it.
             std::ofstream rc(m_home.filePath(QStringLiteral(".gtickrc")).toStdString());
             rc << "SampleFilename = <default>\nSoundDevice = <pulseaudio>\nSpeed = " << s.tempo
-               << "\nVolume = 100\nMeter = 1\nVisualTick = 0\n";
+               << "\nVolume = 100\nMeter = 1\nVisualTick = 1\n";
         }
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("HOME"), m_home.path());
@@ -1409,9 +1411,9 @@ int runBench(const Settings &s, const QString &self) {
                 value("stale").c_str(), value("underruns").c_str(), verdict(underruns == 0),
                 s.load ? ", under load" : "", value("asleep").c_str(), value("sleeps").c_str());
     std::printf("  ticks placed %s, device rate by the backend %s ppm, stream stalls followed "
-                "%s, clock grid errors %d, message boxes %s\n",
+                "%s, clock grid errors %d, message boxes %s, output thread real-time %s\n",
                 value("placed").c_str(), value("rate_ppm").c_str(), value("jumps").c_str(),
-                gridErrors, value("boxes").c_str());
+                gridErrors, value("boxes").c_str(), value("realtime").c_str());
 
     std::printf("  cost                              CPU %% core   switches/s   target\n");
     auto row = [](const char *what, const Cost &c, const std::string &target) {
