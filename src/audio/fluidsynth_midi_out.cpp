@@ -99,7 +99,7 @@ float peakOf(const float *s, int from, int to) {
 
 struct FluidSynthMidiOut::Impl {
     // The sound of one tick: note-on and note-off together, reverb tail included. Kept in
-    // 16 bits, as the sound card gets it, at half the memory of floats.
+    // 16 bits, half the memory of floats.
     struct Tick {
         int note = 0;
         std::vector<int16_t> left, right;
@@ -113,6 +113,9 @@ struct FluidSynthMidiOut::Impl {
     };
 
     Options options;
+    // options.sampleRate as the owner gave it: each open starts from it again, whatever rate the
+    // last device or FluidSynth settled on.
+    double askedRate = 0;
     std::function<int64_t()> clock;
     fluid_settings_t *settings = nullptr;
     fluid_synth_t *synth = nullptr;
@@ -189,7 +192,8 @@ struct FluidSynthMidiOut::Impl {
     void finishLoad(std::unique_lock<std::mutex> &lock, bool wait);
     std::unique_lock<std::mutex> lockForMessage(uint32_t packed, bool timed);
     void unloadSoundFont();
-    void releaseSamples();
+    // True when it let the SoundFont go.
+    bool releaseSamples();
     void connectServer();
     bool startDriver();
     void renderTicks();
@@ -301,20 +305,19 @@ void FluidSynthMidiOut::Impl::unloadSoundFont() {
     fluid_synth_write_float(synth, static_cast<int>(l.size()), l.data(), 0, 1, r.data(), 0, 1);
     fluid_synth_sfunload(synth, fontId, 1);
     fontId = -1;
-    // Its thousands of small blocks sit inside the heap.
-    trimHeap();
 }
 
 // Audio thread, once nothing has sounded for a while and the output has paused if it can:
 // nothing is waiting on it then.
-void FluidSynthMidiOut::Impl::releaseSamples() {
+bool FluidSynthMidiOut::Impl::releaseSamples() {
     if (fontId < 0)
-        return;
+        return false;
     std::unique_lock lock(fontMutex, std::try_to_lock);
     if (!lock.owns_lock() || fontId < 0 || keepFont || synthTouched || !queue.empty() ||
         (canSleep() && !asleep))
-        return;
+        return false;
     unloadSoundFont();
+    return true;
 }
 
 int FluidSynthMidiOut::Impl::audioCallback(void *data, int len, int nfx, float *fx[], int nout,
@@ -370,20 +373,22 @@ bool FluidSynthMidiOut::Impl::startDriver() {
 #if defined(PV2_HAVE_PULSE_STREAM)
             if (!connected)
                 continue;
-            auto stream = std::move(connected);
+            // In place before the stream exists: its callbacks start during open().
+            pulse = std::move(connected);
+            asleep = true;
             PulseStream::Callbacks callbacks;
             callbacks.request = [this](int frames, int64_t latency) { request(frames, latency); };
             callbacks.fill = [this](float *l, float *r, int frames) { fill(frames, l, r); };
             callbacks.heard = [this](int64_t ageNs, double frame) { return heard(ageNs, frame); };
             const int latencyFrames =
                 static_cast<int>(options.streamLatencyMs * options.sampleRate / 1000.0);
-            if (stream->open(options.sampleRate, latencyFrames, std::move(callbacks))) {
-                // It starts paused; a message wakes it.
-                pulse = std::move(stream);
-                asleep = true;
+            // It starts paused; a message wakes it.
+            if (pulse->open(options.sampleRate, latencyFrames, std::move(callbacks))) {
                 audioDriver = name;
                 return true;
             }
+            pulse.reset();
+            asleep = false;
 #endif
             continue;
         }
@@ -420,11 +425,14 @@ void FluidSynthMidiOut::Impl::renderTicks() {
         }
         const int n = static_cast<int>(left.size());
         const float peak = std::max(peakOf(left.data(), 0, n), peakOf(right.data(), 0, n));
-        t.step = peak > 0 ? peak / 32767.0f : 1.0f;
-        auto toSteps = [&t](float v) { return static_cast<int16_t>(std::lround(v / t.step)); };
-        size_t end = left.size();
-        while (end > 0 && toSteps(left[end - 1]) == 0 && toSteps(right[end - 1]) == 0)
+        t.step = peak / 32767.0f;
+        // The tail ends where it is below hearing or below a step; a note the kit lacks leaves
+        // only the reverb's offset, which is no sound at all.
+        const float quiet = std::max(kQuiet, t.step / 2);
+        size_t end = peak < kQuiet ? 0 : left.size();
+        while (end > 0 && std::fabs(left[end - 1]) < quiet && std::fabs(right[end - 1]) < quiet)
             --end;
+        auto toSteps = [&t](float v) { return static_cast<int16_t>(std::lround(v / t.step)); };
         t.left.resize(end);
         t.right.resize(end);
         std::transform(left.begin(), left.begin() + std::ptrdiff_t(end), t.left.begin(), toSteps);
@@ -649,7 +657,8 @@ void FluidSynthMidiOut::Impl::maybeSleep() {
         return;
     if (!canSleep()) {
         // An output that cannot pause plays silence on; the samples may go all the same.
-        releaseSamples();
+        if (releaseSamples())
+            trimHeap();
         return;
     }
     asleep = true;
@@ -662,7 +671,8 @@ void FluidSynthMidiOut::Impl::maybeSleep() {
     quietSince = framePos;
     pauseOutput(true);
     releaseSamples();
-    // A run and the window's repaints leave a megabyte or so of freed pages behind.
+    // The SoundFont's thousands of small blocks, and a megabyte or so of freed pages that a
+    // run and the window's repaints leave behind.
     trimHeap();
 }
 
@@ -776,6 +786,7 @@ FluidSynthMidiOut::FluidSynthMidiOut() : FluidSynthMidiOut(Options{}) {}
 
 FluidSynthMidiOut::FluidSynthMidiOut(Options options) : m_impl(std::make_unique<Impl>()) {
     m_impl->options = std::move(options);
+    m_impl->askedRate = m_impl->options.sampleRate;
     m_impl->clock = m_impl->options.clockNs ? m_impl->options.clockNs : steadyClockNs;
     m_impl->placed.reserve(1024);
     m_impl->release();
@@ -796,6 +807,7 @@ int FluidSynthMidiOut::open() {
     d.settings = new_fluid_settings();
     if (!d.settings)
         return kNoAudioOutput;
+    d.options.sampleRate = d.askedRate;
     d.connectServer();
     fluid_settings_setnum(d.settings, "synth.sample-rate", d.options.sampleRate);
     fluid_settings_setint(d.settings, "audio.period-size", d.options.periodSize);
@@ -823,6 +835,7 @@ int FluidSynthMidiOut::open() {
     d.renderedOn.assign(d.ticks.size(), 0);
     d.renderTicks();
     d.unloadSoundFont();
+    trimHeap();
     const bool started = d.options.offline || d.startDriver();
 #if defined(PV2_HAVE_PULSE_STREAM)
     d.connected.reset();

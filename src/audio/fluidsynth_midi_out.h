@@ -43,7 +43,7 @@ public:
                                                  "pipewire",   "alsa", "jack"};
         double sampleRate = 44100.0;
         // The server's stream then plays at its device's rate where the server says it, which
-        // spares the server resampling every block; sampleRate stays the fallback.
+        // spares the server resampling every block; sampleRate is for every other output.
         bool deviceRate = true;
         // No audio driver: the caller pulls the sound out with render().
         bool offline = false;
@@ -97,7 +97,8 @@ public:
         int streamJumps = 0;
         // Times the output ran dry while playing.
         int64_t underruns = 0;
-        // The output's thread runs at a real-time priority.
+        // The server's stream is filled at a real-time priority (FluidSynth's own drivers say
+        // nothing of theirs).
         bool realtime = false;
         // From a frame's rendering to its being heard, as the output reports it.
         double outputLatencyMs = 0;

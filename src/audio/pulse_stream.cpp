@@ -89,8 +89,9 @@ struct PulseStream::Impl {
             askForReading(s);
     }
 
-    // As FluidSynth's own drivers do, so that a busy machine delays the fills less: the lowest
-    // real-time priority, below the server's own threads, where the system allows it.
+    // FluidSynth's own drivers ask for a real-time priority too, so that a busy machine delays
+    // the fills less. This asks for the lowest, below the server's own threads, where the
+    // system allows it.
     void raisePriority() {
         priorityTried = true;
 #if defined(__linux__)
@@ -177,6 +178,9 @@ struct PulseStream::Impl {
         if (!op)
             return;
         waitFor([op] { return pa_operation_get_state(op) == PA_OPERATION_RUNNING ? -1 : 1; });
+        // Timed out: no late answer may write the rate while the caller reads it.
+        if (pa_operation_get_state(op) == PA_OPERATION_RUNNING)
+            pa_operation_cancel(op);
         pa_operation_unref(op);
     }
 
@@ -244,8 +248,15 @@ PulseStream::~PulseStream() {
 
 bool PulseStream::connect() {
     Impl &d = *m_impl;
-    if (d.context)
-        return true;
+    if (d.loop) {
+        pa_threaded_mainloop_lock(d.loop);
+        const bool ready = d.context && pa_context_get_state(d.context) == PA_CONTEXT_READY;
+        pa_threaded_mainloop_unlock(d.loop);
+        if (ready)
+            return true;
+        // The server went away since: start afresh.
+        d.release();
+    }
     d.loop = pa_threaded_mainloop_new();
     if (!d.loop)
         return false;
