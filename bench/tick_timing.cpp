@@ -238,6 +238,8 @@ int runApp(int argc, char **argv, const Settings &s) {
     SteadyTickCounter counter;
     FluidSynthMidiOut::Options options;
     options.tickNotes = {TickSound::kOrdinaryNote, TickSound::kDownbeatNote};
+    // The sink's rate for FluidSynth's own drivers too, which cannot learn it.
+    options.sampleRate = kRate;
     if (s.periodSize > 0)
         options.periodSize = s.periodSize;
     if (!s.driver.isEmpty())
@@ -678,6 +680,8 @@ struct CostSample {
     int64_t wallNs = 0;
     int64_t cpuNs = -1;
     int64_t switches = -1;
+    // Of which the process was preempted, not asleep: no wake-up of an idle core.
+    int64_t preempted = -1;
 };
 
 CostSample costNow(qint64 pid) {
@@ -693,8 +697,10 @@ CostSample costNow(qint64 pid) {
         const std::string status = tasks.filePath(tid + QStringLiteral("/status")).toStdString();
         const long v = statusKb("voluntary_ctxt_switches", status);
         const long nv = statusKb("nonvoluntary_ctxt_switches", status);
-        if (v >= 0 && nv >= 0)
+        if (v >= 0 && nv >= 0) {
             c.switches = std::max<int64_t>(c.switches, 0) + v + nv;
+            c.preempted = std::max<int64_t>(c.preempted, 0) + nv;
+        }
     }
     return c;
 }
@@ -702,9 +708,11 @@ CostSample costNow(qint64 pid) {
 struct Cost {
     double cpuPercent = NAN;
     double switchesPerSecond = NAN;
+    double preemptedPerSecond = NAN;
     bool valid() const { return !std::isnan(cpuPercent); }
     Cost operator+(const Cost &o) const {
-        return {cpuPercent + o.cpuPercent, switchesPerSecond + o.switchesPerSecond};
+        return {cpuPercent + o.cpuPercent, switchesPerSecond + o.switchesPerSecond,
+                preemptedPerSecond + o.preemptedPerSecond};
     }
 };
 
@@ -714,8 +722,10 @@ Cost costBetween(const CostSample &a, const CostSample &b) {
     if (seconds <= 0 || a.cpuNs < 0 || b.cpuNs < 0)
         return c;
     c.cpuPercent = 100.0 * double(b.cpuNs - a.cpuNs) / 1e9 / seconds;
-    if (a.switches >= 0 && b.switches >= 0)
+    if (a.switches >= 0 && b.switches >= 0) {
         c.switchesPerSecond = double(b.switches - a.switches) / seconds;
+        c.preemptedPerSecond = double(b.preempted - a.preempted) / seconds;
+    }
     return c;
 }
 
@@ -1040,10 +1050,11 @@ const char *verdict(bool ok) {
 }
 
 std::string costCells(const Cost &c) {
-    char buf[64];
+    char buf[80];
     if (!c.valid())
-        return "         -           -";
-    std::snprintf(buf, sizeof buf, "%10.3f  %10.1f", c.cpuPercent, c.switchesPerSecond);
+        return "         -           -            -";
+    std::snprintf(buf, sizeof buf, "%10.3f  %10.1f   %10.1f", c.cpuPercent, c.switchesPerSecond,
+                  c.preemptedPerSecond);
     return buf;
 }
 
@@ -1415,7 +1426,8 @@ int runBench(const Settings &s, const QString &self) {
                 value("placed").c_str(), value("rate_ppm").c_str(), value("jumps").c_str(),
                 gridErrors, value("boxes").c_str(), value("realtime").c_str());
 
-    std::printf("  cost                              CPU %% core   switches/s   target\n");
+    std::printf("  cost                              CPU %% core   switches/s  preempted/s   "
+                "target\n");
     auto row = [](const char *what, const Cost &c, const std::string &target) {
         std::printf("    %-30s %s   %s\n", what, costCells(c).c_str(), target.c_str());
     };
