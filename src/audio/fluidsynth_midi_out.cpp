@@ -608,15 +608,10 @@ void FluidSynthMidiOut::Impl::request(int frames, int64_t latency) {
     if (!clockMap->anchored())
         provisional = !known;
     const auto span = static_cast<int64_t>(frames * 1e9 / options.sampleRate);
-    if (!known) {
-        latency = estimatedLatencyNs();
-#if defined(PV2_HAVE_PULSE_STREAM)
-        // The server holds the rest of its buffer ahead of these frames: none of it when it
-        // asks for the whole, as it does first.
-        if (pulse)
-            latency = std::max<int64_t>(0, latency - span);
-#endif
-    }
+    // The output holds the rest of its buffer ahead of these frames: none of it when it asks
+    // for the whole, as the server's stream does first.
+    if (!known)
+        latency = std::max<int64_t>(0, estimatedLatencyNs() - span);
     clockMap->observe(clock() + latency + span, framePos + frames);
     // A frame requested now is rendered now and heard latency + span later at the most; the
     // peak decays by a millisecond a second so that a passing stall is forgotten.

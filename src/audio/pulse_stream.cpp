@@ -172,7 +172,6 @@ struct PulseStream::Impl {
     }
 
     void askDeviceRate() {
-        deviceRate = 0;
         pa_operation *op =
             pa_context_get_sink_info_by_name(context, "@DEFAULT_SINK@", sinkFound, this);
         if (!op)
