@@ -28,6 +28,7 @@ struct PulseStream::Impl {
     bool timedOut = false;
     double rate = 0;
     double deviceRate = 0;
+    int64_t bufferNs = 0;
     // The last reading taken, and when the stream last started playing: a reading from before
     // then has the frames standing still.
     pa_usec_t readingAt = 0;
@@ -54,6 +55,8 @@ struct PulseStream::Impl {
     static void ranDry(pa_stream *s, void *data) {
         auto *d = static_cast<Impl *>(data);
         d->underruns.fetch_add(1, std::memory_order_relaxed);
+        if (!d->priorityTried)
+            d->raisePriority();
         // The frames will be heard later than they were: the sooner the map knows, the better.
         d->askForReading(s);
     }
@@ -89,9 +92,10 @@ struct PulseStream::Impl {
             askForReading(s);
     }
 
-    // FluidSynth's own drivers ask for a real-time priority too, so that a busy machine delays
-    // the fills less. This asks for the lowest, below the server's own threads, where the
-    // system allows it.
+    // A busy machine can hold a fill back until the device runs dry. Then this thread asks for
+    // the lowest real-time priority, below the server's own threads, where the system allows it.
+    // Not before: a real-time thread preempts the server's main thread at every request, which
+    // costs the server a fifth more context switches on an idle machine.
     void raisePriority() {
         priorityTried = true;
 #if defined(__linux__)
@@ -102,8 +106,6 @@ struct PulseStream::Impl {
     }
 
     void write(pa_stream *s, size_t bytes) {
-        if (!priorityTried)
-            raisePriority();
         int frames = static_cast<int>(bytes / kFrameBytes);
         if (frames <= 0)
             return;
@@ -114,6 +116,14 @@ struct PulseStream::Impl {
         int64_t latencyNs = -1;
         if (pa_stream_get_latency(s, &usec, &negative) == 0)
             latencyNs = (negative ? -1 : 1) * static_cast<int64_t>(usec) * 1000;
+        if (!priorityTried && latencyNs >= 0 && pa_stream_is_corked(s) == 0) {
+            timeval now{};
+            const auto playingNs = (static_cast<int64_t>(pa_timeval_load(pa_gettimeofday(&now))) -
+                                    static_cast<int64_t>(playingSince)) *
+                                   1000;
+            if (PulseStream::fillCameLate(latencyNs, bufferNs, playingNs))
+                raisePriority();
+        }
         reportHeard(s);
         callbacks.request(frames, latencyNs);
         while (frames > 0) {
@@ -291,6 +301,7 @@ bool PulseStream::open(double sampleRate, int latencyFrames, Callbacks callbacks
     d.realtime = false;
     d.priorityTried = false;
     d.rate = sampleRate;
+    d.bufferNs = static_cast<int64_t>(latencyFrames / sampleRate * 1e9);
     d.readingAt = 0;
     d.playingSince = 0;
     d.askedAt = 0;
@@ -315,6 +326,14 @@ bool PulseStream::isOpen() const {
 
 int64_t PulseStream::underruns() const {
     return m_impl->underruns.load(std::memory_order_relaxed);
+}
+
+bool PulseStream::fillCameLate(int64_t latencyNs, int64_t bufferNs, int64_t playingNs) {
+    // Until the stream has played a buffer's worth, the buffer is still filling from empty.
+    // Once it runs, the server asks for more when the device has taken its half, so a fill on
+    // time finds about half the buffer ahead of it; at a third, the device is a sixth from
+    // running dry.
+    return playingNs >= bufferNs && latencyNs < bufferNs / 3;
 }
 
 bool PulseStream::realtime() const {

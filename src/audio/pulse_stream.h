@@ -48,8 +48,12 @@ public:
     void setPaused(bool paused);
     // Times the server ran out of frames while playing.
     int64_t underruns() const;
-    // The thread that fills the stream got a real-time priority.
+    // The thread that fills the stream got a real-time priority. It asks for one only once a
+    // fill comes late or the server runs dry.
     bool realtime() const;
+    // A fill that finds latencyNs of a bufferNs buffer still ahead of it, playingNs after the
+    // stream started playing, came late enough that the thread needs a higher priority.
+    static bool fillCameLate(int64_t latencyNs, int64_t bufferNs, int64_t playingNs);
 
 private:
     struct Impl;
