@@ -18,6 +18,7 @@
 #include <atomic>
 #include <cmath>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <utility>
 
@@ -106,6 +107,12 @@ struct FluidSynthMidiOut::Impl {
         // The value of one step of the samples.
         float step = 0;
     };
+    // What the last open gave, for the notes it rendered; forgotten at close.
+    struct LastOpen {
+        std::vector<int> notes;
+        int result = 0;
+    };
+    std::optional<LastOpen> lastOpen;
     struct Voice {
         const Tick *tick;
         int64_t start;
@@ -803,6 +810,15 @@ int FluidSynthMidiOut::delayForTimerPeriod(int periodMs, int outputLatencyMs) {
 }
 
 int FluidSynthMidiOut::open() {
+    Impl &d = *m_impl;
+    if (d.lastOpen && d.lastOpen->notes == d.options.tickNotes)
+        return d.lastOpen->result;
+    const int result = openAnew();
+    d.lastOpen = Impl::LastOpen{d.options.tickNotes, result};
+    return result;
+}
+
+int FluidSynthMidiOut::openAnew() {
     close();
     silenceLibraryLogs();
     Impl &d = *m_impl;
@@ -887,6 +903,7 @@ void FluidSynthMidiOut::shortMsgAt(uint32_t packed, uint32_t dueTick) {
 }
 
 void FluidSynthMidiOut::close() {
+    m_impl->lastOpen.reset();
     m_impl->release();
 }
 

@@ -97,8 +97,8 @@ public:
         int streamJumps = 0;
         // Times the output ran dry while playing.
         int64_t underruns = 0;
-        // The server's stream is filled at a real-time priority (FluidSynth's own drivers say
-        // nothing of theirs).
+        // The server's stream is filled at a real-time priority, asked for once a fill came late
+        // (FluidSynth's own drivers say nothing of theirs).
         bool realtime = false;
         // From a frame's rendering to its being heard, as the output reports it.
         double outputLatencyMs = 0;
@@ -116,6 +116,8 @@ public:
     FluidSynthMidiOut(const FluidSynthMidiOut &) = delete;
     FluidSynthMidiOut &operator=(const FluidSynthMidiOut &) = delete;
 
+    // Opening again with nothing changed since (not closed, the same tick notes) keeps the device
+    // as it is and gives the same answer: start-up can open it before the window exists.
     int open() override;
     void shortMsg(uint32_t packed) override;
     // Heard delayMs() after dueTick, or as soon as can be when that frame is already rendered;
@@ -146,6 +148,8 @@ public:
     void render(float *left, float *right, int frames, int fillFrames = 0, int64_t latencyNs = 0);
 
 private:
+    int openAnew();
+
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };

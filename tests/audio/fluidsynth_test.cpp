@@ -109,6 +109,26 @@ TEST(FluidSynthMidiOut, OpenNeedsASoundFontAndAnAudioDriver) {
     }
 }
 
+// Start-up opens the device before the window does; the window's open must find it as it was.
+TEST(FluidSynthMidiOut, OpeningAgainKeepsTheDeviceUntilClosedOrGivenOtherNotes) {
+    FluidSynthMidiOut synth(offline());
+    // Whether a note from before the change still sounds after the open; one after it always does.
+    const auto soundsAfter = [&synth](const std::function<void()> &change) {
+        synth.shortMsg(0x007F4590);
+        change();
+        EXPECT_EQ(synth.open(), 0);
+        const bool kept = peak(renderMono(synth, 0.2)) > 0.01f;
+        synth.shortMsg(0x007F4590);
+        EXPECT_GT(peak(renderMono(synth, 0.2)), 0.01f);
+        return kept;
+    };
+    ASSERT_EQ(synth.open(), 0);
+    EXPECT_TRUE(soundsAfter([] {}));
+    EXPECT_TRUE(soundsAfter([&synth] { synth.setTickNotes({37, 81}); }));
+    EXPECT_FALSE(soundsAfter([&synth] { synth.close(); }));
+    EXPECT_FALSE(soundsAfter([&synth] { synth.setTickNotes({77, 76}); }));
+}
+
 // The seven steps of the tuning window, in this order so each one follows the last. The data
 // entry's fine half must apply with its coarse half, though FluidSynth reads it only before.
 TEST(FluidSynthMidiOut, TuningStepsShiftThePitchByTheirCents) {
