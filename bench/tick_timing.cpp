@@ -234,8 +234,6 @@ private:
 
 int runApp(int argc, char **argv, const Settings &s) {
     preferPlainFrameTransfer();
-    QApplication app(argc, argv);
-    SteadyTickCounter counter;
     FluidSynthMidiOut::Options options;
     options.tickNotes = {TickSound::kOrdinaryNote, TickSound::kDownbeatNote};
     // The sink's rate for FluidSynth's own drivers too, which cannot learn it.
@@ -247,6 +245,10 @@ int runApp(int argc, char **argv, const Settings &s) {
     FluidSynthMidiOut fluid(options);
     if (s.delayMs > 0)
         fluid.setDelayMs(s.delayMs);
+    // As the program does, before the toolkit starts: the window's open finds it ready.
+    fluid.open();
+    QApplication app(argc, argv);
+    SteadyTickCounter counter;
     LoggingMidiOut midi(fluid);
     RecordingMessageBoxes boxes;
     RecordingHelpViewer help;
