@@ -95,7 +95,7 @@ struct PulseStream::Impl {
     // A busy machine can hold a fill back until the device runs dry. Then this thread asks for
     // the lowest real-time priority, below the server's own threads, where the system allows it.
     // Not before: a real-time thread preempts the server's main thread at every request, which
-    // costs the server a fifth more context switches on an idle machine.
+    // costs the server a quarter more context switches on an idle machine.
     void raisePriority() {
         priorityTried = true;
 #if defined(__linux__)
